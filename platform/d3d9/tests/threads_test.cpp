@@ -1,0 +1,305 @@
+// The device used from several threads: two workers run render-and-read-back passes one at a
+// time under one lock while the main thread renders its own target under the same lock, with
+// buffers created, filled and released outside it; work published by one context is seen by
+// another, and use of another thread's open batch is reported; objects released on a thread
+// without a context are deleted later.
+#include "gl_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace d3d9gl::test {
+namespace {
+
+#if defined(__SANITIZE_THREAD__)
+constexpr int kPassesPerWorker = 150;
+#else
+constexpr int kPassesPerWorker = 400;
+#endif
+
+const char* const kVertexShader = R"(
+layout(location = 0) in vec4 position;
+layout(location = 2) in vec2 texcoord;
+out vec2 uv;
+uniform vec2 d3d9_pixelOffset;
+void main() {
+    uv = texcoord;
+    gl_Position = vec4(position.xy, 0.0, 1.0);
+    gl_Position.xy += d3d9_pixelOffset * gl_Position.w;
+}
+)";
+
+// value + the texel's column, so that a pass that covered the wrong texels shows.
+const char* const kValueShader = R"(
+layout(location = 0) out vec4 color;
+uniform float value;
+void main() { color = vec4(value + floor(gl_FragCoord.x), 0.0, 0.0, 1.0); }
+)";
+
+const char* const kCopyShader = R"(
+in vec2 uv;
+layout(location = 0) out vec4 color;
+uniform sampler2D source;
+void main() { color = texture(source, uv); }
+)";
+
+constexpr UINT kSize = 32;
+
+struct Fixture {
+    Ref<IDirect3DDevice9> device;
+    Ref<IDirect3DVertexDeclaration9> declaration;
+    GLuint valueProgram = 0;
+    GLuint copyProgram = 0;
+    QuadVertex quad[4];
+
+    bool make() {
+        device = makeHeadlessDevice(kSize, kSize);
+        if (!device) {
+            return false;
+        }
+        declaration = makeQuadDeclaration(device.get());
+        std::string log;
+        valueProgram = compileProgram(device.get(), kVertexShader, kValueShader, &log);
+        copyProgram = compileProgram(device.get(), kVertexShader, kCopyShader, &log);
+        EXPECT_TRUE(valueProgram != 0 && copyProgram != 0) << log;
+        targetQuad(kSize, kSize, quad);
+        return valueProgram != 0 && copyProgram != 0;
+    }
+    ~Fixture() {
+        if (device) {
+            deleteProgram(device.get(), valueProgram);
+            deleteProgram(device.get(), copyProgram);
+        }
+    }
+
+    Ref<IDirect3DSurface9> surfaceOf(IDirect3DTexture9* texture) {
+        Ref<IDirect3DSurface9> surface;
+        texture->GetSurfaceLevel(0, surface.out());
+        return surface;
+    }
+
+    // Draws the value pass into `target` with `buffer` as the quad, the way a generation pass
+    // does: save the render target, draw, restore.
+    void drawValue(IDirect3DSurface9* target, IDirect3DVertexBuffer9* buffer, float value) {
+        Ref<IDirect3DSurface9> saved;
+        device->GetRenderTarget(0, saved.out());
+        device->SetRenderTarget(0, target);
+        device->SetVertexDeclaration(declaration.get());
+        device->SetStreamSource(0, buffer, 0, sizeof(QuadVertex));
+        bindThreadContext(device.get());
+        glProgramUniform1f(valueProgram, glGetUniformLocation(valueProgram, "value"), value);
+        setProgram(device.get(), valueProgram);
+        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+        device->SetRenderTarget(0, saved.get());
+    }
+
+    // Texels of `copy` (R32F, kSize x kSize) that differ from value + column.
+    int wrongTexels(IDirect3DSurface9* copy, float value) {
+        D3DLOCKED_RECT locked;
+        if (FAILED(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+            return -1;
+        }
+        int wrong = 0;
+        for (UINT y = 0; y < kSize; ++y) {
+            const auto* row = reinterpret_cast<const float*>(
+                static_cast<const std::uint8_t*>(locked.pBits) + y * locked.Pitch);
+            for (UINT x = 0; x < kSize; ++x) {
+                wrong += row[x] != value + static_cast<float>(x);
+            }
+        }
+        copy->UnlockRect();
+        return wrong;
+    }
+
+    Ref<IDirect3DVertexBuffer9> makeQuadBuffer() {
+        return makeVertexBuffer(device.get(), quad, sizeof quad);
+    }
+};
+
+TEST(Threads, WorkersAndMainThreadEachReadBackTheirOwnPasses) {
+    Fixture fixture;
+    ASSERT_TRUE(fixture.make());
+    IDirect3DDevice9* device = fixture.device.get();
+    // One target shared by both workers (like the density target), a read-back copy each.
+    Ref<IDirect3DTexture9> shared;
+    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
+                                    D3DPOOL_DEFAULT, shared.out(), nullptr),
+              S_OK);
+    Ref<IDirect3DSurface9> sharedSurface = fixture.surfaceOf(shared.get());
+    std::mutex generationLock;
+    std::atomic<int> wrongPasses{0};
+    std::atomic<int> running{2};
+
+    const auto worker = [&](int slot) {
+        Ref<IDirect3DTexture9> copy;
+        EXPECT_EQ(device->CreateTexture(kSize, kSize, 1, 0, D3DFMT_R32F, D3DPOOL_SYSTEMMEM,
+                                        copy.out(), nullptr),
+                  S_OK);
+        Ref<IDirect3DSurface9> copySurface = fixture.surfaceOf(copy.get());
+        for (int pass = 0; pass < kPassesPerWorker; ++pass) {
+            // A mesh-like buffer made, filled and released outside the lock.
+            Ref<IDirect3DVertexBuffer9> buffer = fixture.makeQuadBuffer();
+            const float value = static_cast<float>(slot * 100000 + pass * 100);
+            {
+                std::lock_guard lock(generationLock);
+                fixture.drawValue(sharedSurface.get(), buffer.get(), value);
+                EXPECT_EQ(device->GetRenderTargetData(sharedSurface.get(), copySurface.get()),
+                          S_OK);
+                if (fixture.wrongTexels(copySurface.get(), value) != 0) {
+                    ++wrongPasses;
+                }
+                device->SetStreamSource(0, nullptr, 0, 0);
+            }
+        }
+        --running;
+    };
+    std::thread first(worker, 0);
+    std::thread second(worker, 1);
+
+    // The main thread renders into the back buffer under the same lock meanwhile.
+    Ref<IDirect3DVertexBuffer9> mainQuad = fixture.makeQuadBuffer();
+    Ref<IDirect3DSurface9> backBuffer;
+    device->GetRenderTarget(0, backBuffer.out());
+    int mainPasses = 0, mainWrong = 0;
+    while (running.load() > 0 || mainPasses < 10) {
+        std::lock_guard lock(generationLock);
+        const std::uint8_t level = static_cast<std::uint8_t>(mainPasses * 7 % 200);
+        EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_ARGB(255, level, 0, 0), 1, 0),
+                  S_OK);
+        std::vector<std::uint8_t> rgba;
+        readBackBuffer(device, rgba);
+        for (std::size_t i = 0; i < rgba.size(); i += 4) {
+            if (rgba[i] != level) {
+                ++mainWrong;
+                break;
+            }
+        }
+        ++mainPasses;
+    }
+    first.join();
+    second.join();
+    EXPECT_EQ(wrongPasses.load(), 0);
+    EXPECT_EQ(mainWrong, 0) << "of " << mainPasses << " main-thread passes";
+}
+
+// A texture drawn on one thread and sampled on another: the sampling context waits for the
+// fence the drawing context left. Likewise a managed texture written on the main thread.
+TEST(Threads, WorkPublishedOnOneContextIsSeenOnAnother) {
+    Fixture fixture;
+    ASSERT_TRUE(fixture.make());
+    IDirect3DDevice9* device = fixture.device.get();
+    Ref<IDirect3DTexture9> drawn, copied, readback;
+    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
+                                    D3DPOOL_DEFAULT, drawn.out(), nullptr),
+              S_OK);
+    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
+                                    D3DPOOL_DEFAULT, copied.out(), nullptr),
+              S_OK);
+    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, 0, D3DFMT_R32F, D3DPOOL_SYSTEMMEM,
+                                    readback.out(), nullptr),
+              S_OK);
+    Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
+    Ref<IDirect3DSurface9> drawnSurface = fixture.surfaceOf(drawn.get());
+    Ref<IDirect3DSurface9> copiedSurface = fixture.surfaceOf(copied.get());
+    Ref<IDirect3DSurface9> readbackSurface = fixture.surfaceOf(readback.get());
+
+    const auto copyOnAnotherThread = [&](IDirect3DBaseTexture9* source) {
+        std::thread([&] {
+            Ref<IDirect3DSurface9> saved;
+            device->GetRenderTarget(0, saved.out());
+            device->SetRenderTarget(0, copiedSurface.get());
+            device->SetTexture(0, source);
+            setProgram(device, fixture.copyProgram);
+            device->SetStreamSource(0, quad.get(), 0, sizeof(QuadVertex));
+            EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+            device->SetTexture(0, nullptr);
+            device->SetRenderTarget(0, saved.get());
+        }).join();
+        EXPECT_EQ(device->GetRenderTargetData(copiedSurface.get(), readbackSurface.get()), S_OK);
+    };
+
+    for (int round = 0; round < 5; ++round) {
+        const float value = 1000.0f * static_cast<float>(round + 1);
+        std::thread([&] { fixture.drawValue(drawnSurface.get(), quad.get(), value); }).join();
+        copyOnAnotherThread(drawn.get());
+        EXPECT_EQ(fixture.wrongTexels(readbackSurface.get(), value), 0) << "round " << round;
+    }
+
+    Ref<IDirect3DTexture9> managed;
+    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, 0, D3DFMT_R32F, D3DPOOL_MANAGED, managed.out(),
+                                    nullptr),
+              S_OK);
+    for (int round = 0; round < 3; ++round) {
+        const float value = -50.0f * static_cast<float>(round + 1);
+        D3DLOCKED_RECT locked;
+        ASSERT_EQ(managed->LockRect(0, &locked, nullptr, 0), S_OK);
+        for (UINT y = 0; y < kSize; ++y) {
+            auto* row = reinterpret_cast<float*>(static_cast<std::uint8_t*>(locked.pBits) +
+                                                 y * locked.Pitch);
+            for (UINT x = 0; x < kSize; ++x) {
+                row[x] = value + static_cast<float>(x);
+            }
+        }
+        managed->UnlockRect(0);
+        copyOnAnotherThread(managed.get());
+        EXPECT_EQ(fixture.wrongTexels(readbackSurface.get(), value), 0) << "managed " << round;
+    }
+}
+
+// A thread that draws over (or reads) what another thread drew while that thread's batch is
+// still open would race with work queued in the other context: the device says so.
+TEST(ThreadsDeathTest, UsingWhatAnotherThreadDrewInAnOpenBatchIsReported) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto drawOverAnOpenBatch = [] {
+        Fixture fixture;
+        if (!fixture.make()) {
+            return;
+        }
+        IDirect3DDevice9* device = fixture.device.get();
+        std::promise<void> cleared, finish;
+        std::thread writer([&] {
+            device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(1, 2, 3), 1, 0);
+            cleared.set_value();
+            finish.get_future().wait(); // keeps its batch open
+        });
+        cleared.get_future().wait();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(4, 5, 6), 1, 0);
+        finish.set_value();
+        writer.join();
+    };
+    EXPECT_DEATH(drawOverAnOpenBatch(), "batch that drew into it is still open");
+}
+
+// A buffer released on a thread that never used GL is deleted by the next thread that binds a
+// context of the device.
+TEST(Threads, ReleaseWithoutContextDeletesLater) {
+    Fixture fixture;
+    ASSERT_TRUE(fixture.make());
+    IDirect3DDevice9* device = fixture.device.get();
+    Ref<IDirect3DTexture9> target;
+    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
+                                    D3DPOOL_DEFAULT, target.out(), nullptr),
+              S_OK);
+    Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
+    fixture.drawValue(fixture.surfaceOf(target.get()).get(), quad.get(), 1.0f);
+    bindThreadContext(device);
+    GLint vertexArray = 0, name = 0;
+    glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vertexArray);
+    glGetVertexArrayIndexediv(static_cast<GLuint>(vertexArray), 0, GL_VERTEX_BINDING_BUFFER, &name);
+    ASSERT_NE(name, 0);
+    ASSERT_TRUE(glIsBuffer(static_cast<GLuint>(name)));
+    device->SetStreamSource(0, nullptr, 0, 0);
+    std::thread([&] { quad.reset(); }).join();
+    EXPECT_TRUE(glIsBuffer(static_cast<GLuint>(name))) << "queued, not deleted yet";
+    bindThreadContext(device);
+    EXPECT_FALSE(glIsBuffer(static_cast<GLuint>(name)));
+}
+
+} // namespace
+} // namespace d3d9gl::test
