@@ -1,0 +1,30 @@
+// CPU marching cubes over a block's density readback.
+//
+// Turns the slot's DensityReadback and CubeReadback into an indexed triangle list written
+// straight into the slot's staging buffers. A vertex is made once per grid edge and shared by
+// every cell meeting at that edge, so the mesh comes out welded within the block. Runs on the
+// slot's own worker without any lock: it touches only its slot's state.
+#pragma once
+
+#include <cstdint>
+
+// Most vertices one block may have: 16-bit indices address 65,536 records, and a mesh with
+// 16-bit indices holds at most 65,535 vertices.
+constexpr std::int32_t cpuBlockVertexLimit = 65535;
+
+// Cell step 2^lodLevel for lodLevel 0..maxLodLevel; 32 covers the block with one cell.
+constexpr std::int32_t maxLodLevel = 5;
+
+struct CellCorners {
+    float density[8];      // in cube-corner order
+    std::uint8_t caseIndex; // bit k set when corner k's density is greater than 0
+};
+
+// Reads the eight corner densities of cell (cx, cy, cz) of the slot's block, with cell step s.
+CellCorners sampleCellCorners(int slot, int cx, int cy, int cz, int s);
+
+// Meshes the slot's block with cell step 2^lodLevel. Leaves the vertices and indices in the
+// slot's staging buffers and their counts in SlotCpuVertexCounts and SlotCpuTriangleCounts.
+// A block that would overflow the vertex limit or the index buffer keeps every whole triangle
+// that fits and stops there.
+void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot);

@@ -1,0 +1,36 @@
+#include "terrain/terrain_state.h"
+
+std::atomic<std::int32_t> BlockVertexCounts[towerBlockCount];
+std::atomic<std::int32_t> BlockTriangleCounts[towerBlockCount];
+ID3DXMesh* BlockMeshes[towerBlockCount];
+BlockRange BlockRanges[workerCount];
+
+float DensityReadback[workerCount][densityFloatsPerSlot];
+std::uint8_t CubeReadback[workerCount][cubeBytesPerSlot];
+StagingBuffers WorkerStagingBuffers[workerCount];
+std::int32_t SlotTriangleCounts[workerCount];
+std::int32_t SlotCpuVertexCounts[workerCount];
+std::int32_t SlotCpuTriangleCounts[workerCount];
+EdgeVertexEntry EdgeVertexCache[workerCount][edgeVertexEntriesPerSlot];
+
+std::atomic<std::int32_t> CalculationMode;
+
+std::atomic<std::int32_t> vertexCount;
+std::atomic<std::int32_t> polygonCount;
+std::atomic<EngineNumber> calculationTime;
+std::atomic<std::int32_t> startedBlocks;
+std::atomic<EngineNumber> tBlockMap;
+std::atomic<EngineNumber> BlockMapMax;
+std::atomic<EngineNumber> BlockMapSum;
+std::atomic<EngineNumber> tBlockVertex;
+std::atomic<EngineNumber> BlockVertexMax;
+std::atomic<EngineNumber> BlockVertexSum;
+std::atomic<EngineNumber> maxVertexBlock;
+
+CRITICAL_SECTION GenerationLock;
+
+void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value) {
+    EngineNumber seen = counter.load(std::memory_order_relaxed);
+    while (value > seen && !counter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+    }
+}

@@ -1,0 +1,168 @@
+// The terrain store: the block grid, the two worker slots with their buffers, the statistics
+// counters, the calculation mode and the generation lock. Every piece of state that the
+// generation, scheduling and display code shares lives here, in static storage: zero at
+// program start, alive until the process ends, never freed as a whole.
+//
+// Threads: the main thread (frames, key hooks, rendering) and, only while a tower is being
+// created, two workers. Each block and each slot belongs to exactly one worker. Values that
+// the workers change outside GenerationLock while another thread may read them are atomics;
+// everything else is written under GenerationLock or by the slot's own worker.
+#pragma once
+
+#include "engine/engine.h"
+#include "platform/d3d9/d3d9.h"
+#include "platform/win32/windows.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+struct ID3DXMesh;
+
+// ---------------------------------------------------------------------------------------------
+// Block grid
+// ---------------------------------------------------------------------------------------------
+constexpr int towerBlocksPerAxis = 8;
+constexpr int towerBlockCount = towerBlocksPerAxis * towerBlocksPerAxis * towerBlocksPerAxis;
+
+constexpr int blockIndex(int x, int y, int z) {
+    return x * 64 + y * 8 + z;
+}
+
+// Vertices and triangles of each block's mesh. A block is drawn only while its triangle count is
+// above 0, and then its mesh is valid with that many faces; the vertex count means something
+// only then. Workers publish a new mesh by zeroing the triangle count before the old mesh goes
+// and setting it only once the new mesh is complete.
+extern std::atomic<std::int32_t> BlockVertexCounts[towerBlockCount];
+extern std::atomic<std::int32_t> BlockTriangleCounts[towerBlockCount];
+extern ID3DXMesh* BlockMeshes[towerBlockCount];
+
+// One block for the GPU pass.
+struct BlockJob {
+    std::int32_t slot;
+    std::int32_t x, y, z;
+};
+
+// One worker's share of the tower: blocks [x0, x1) x [y0, y1) x [z0, z1).
+struct BlockRange {
+    std::int32_t x0, y0, z0;
+    std::int32_t x1, y1, z1;
+    std::int32_t slot;
+};
+
+constexpr int workerCount = 2;
+extern BlockRange BlockRanges[workerCount];
+
+// ---------------------------------------------------------------------------------------------
+// Worker slots
+// ---------------------------------------------------------------------------------------------
+
+// A block's density field: the DensityMap target's 64 rows of 4096 texels, row after row. The
+// sample at grid point (gx, gy, gz) is float gz * 4096 + gy * 64 + gx (gx the column inside a
+// slice strip, gy the slice, gz the row). The block's cells use grid points 16..48.
+constexpr int densityGridSize = 64;
+constexpr int densityFloatsPerSlot = densityGridSize * densityGridSize * densityGridSize;
+constexpr int densityCellOrigin = 16;
+
+constexpr std::size_t densitySampleIndex(int gx, int gy, int gz) {
+    return static_cast<std::size_t>(gz) * 4096 + static_cast<std::size_t>(gy) * 64 +
+           static_cast<std::size_t>(gx);
+}
+
+// A block's cell classification: the CubeMap target's 32 rows of 1024 texels of 4 bytes in
+// A8R8G8B8 memory order (blue, green, red, alpha). Cell (cx, cy, cz) is texel
+// cz * 1024 + cy * 32 + cx; the CPU path reads its green byte.
+constexpr int blockCellsPerAxis = 32;
+constexpr int cubeTexelsPerSlot = blockCellsPerAxis * blockCellsPerAxis * blockCellsPerAxis;
+constexpr int cubeBytesPerSlot = cubeTexelsPerSlot * 4;
+
+constexpr std::size_t cubeTexelIndex(int cx, int cy, int cz) {
+    return static_cast<std::size_t>(cz) * 1024 + static_cast<std::size_t>(cy) * 32 +
+           static_cast<std::size_t>(cx);
+}
+
+extern float DensityReadback[workerCount][densityFloatsPerSlot];
+extern std::uint8_t CubeReadback[workerCount][cubeBytesPerSlot];
+
+// The vertex of every block mesh and of the CPU staging buffers.
+struct MeshVertex {
+    float position[3];
+    float normal[3];
+    float u, v;
+};
+static_assert(sizeof(MeshVertex) == 32);
+static_assert(offsetof(MeshVertex, position) == 0);
+static_assert(offsetof(MeshVertex, normal) == 12);
+static_assert(offsetof(MeshVertex, u) == 24);
+
+// Staging buffers of the CPU path: room for the 15 vertices one cell can yield for each of 33^3
+// cells, and an index buffer of as many bytes (so half as many 16-bit indices).
+constexpr UINT stagingVertexCapacity = 33 * 33 * 33 * 15;
+constexpr UINT stagingVertexBufferBytes = stagingVertexCapacity * sizeof(MeshVertex);
+constexpr UINT stagingIndexBufferBytes = stagingVertexCapacity;
+constexpr UINT stagingIndexCapacity = stagingIndexBufferBytes / sizeof(std::uint16_t);
+
+struct StagingBuffers {
+    IDirect3DVertexBuffer9* vertices;
+    IDirect3DIndexBuffer9* indices;
+};
+extern StagingBuffers WorkerStagingBuffers[workerCount];
+
+// GPU triangle total of the slot's current block, and what the CPU marching cubes wrote.
+extern std::int32_t SlotTriangleCounts[workerCount];
+extern std::int32_t SlotCpuVertexCounts[workerCount];
+extern std::int32_t SlotCpuTriangleCounts[workerCount];
+
+// One entry per grid edge a block can have: lattice point (lx, ly, lz), each 0..32, times the
+// three axes (0 along x, 1 along y, 2 along z). vertex is -1 until the current block made a
+// vertex for the edge; value is the cell value of the cell that made it.
+struct EdgeVertexEntry {
+    float value;
+    std::int32_t vertex;
+};
+constexpr int edgeLatticeSize = blockCellsPerAxis + 1;
+constexpr int edgeVertexEntriesPerSlot = edgeLatticeSize * edgeLatticeSize * edgeLatticeSize * 3;
+
+constexpr int edgeVertexEntryIndex(int lx, int ly, int lz, int axis) {
+    return ((ly * edgeLatticeSize + lx) * edgeLatticeSize + lz) * 3 + axis;
+}
+
+extern EdgeVertexEntry EdgeVertexCache[workerCount][edgeVertexEntriesPerSlot];
+
+// ---------------------------------------------------------------------------------------------
+// Calculation mode
+// ---------------------------------------------------------------------------------------------
+enum CalculationModeValue : std::int32_t {
+    CpuMeshGpuDensity = 0,
+    GpuOnly = 1,
+    GpuVerticesCpuWeld = 2,
+};
+
+// Cycled by key M on the main thread, read by the workers when a block starts.
+extern std::atomic<std::int32_t> CalculationMode;
+
+// ---------------------------------------------------------------------------------------------
+// Statistics (times are EngineNumber microseconds, sums EngineNumber milliseconds)
+// ---------------------------------------------------------------------------------------------
+extern std::atomic<std::int32_t> vertexCount;
+extern std::atomic<std::int32_t> polygonCount;
+extern std::atomic<EngineNumber> calculationTime;
+extern std::atomic<std::int32_t> startedBlocks;
+extern std::atomic<EngineNumber> tBlockMap;
+extern std::atomic<EngineNumber> BlockMapMax;
+extern std::atomic<EngineNumber> BlockMapSum;
+extern std::atomic<EngineNumber> tBlockVertex;
+extern std::atomic<EngineNumber> BlockVertexMax;
+extern std::atomic<EngineNumber> BlockVertexSum;
+extern std::atomic<EngineNumber> maxVertexBlock;
+
+// Raises `counter` to `value` if that is larger; safe against a concurrent raise.
+void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value);
+
+// ---------------------------------------------------------------------------------------------
+// The one lock
+// ---------------------------------------------------------------------------------------------
+
+// Serialises the workers' GPU block passes against each other and against the frames drawn
+// while a tower is being created. Initialised once, with the graphics resources.
+extern CRITICAL_SECTION GenerationLock;
