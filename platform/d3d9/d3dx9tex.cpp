@@ -1,0 +1,159 @@
+#include "d3dx9tex.h"
+
+#include "dds_volume.h"
+#include "texel_codec.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+void storeTexel(D3DFORMAT format, const D3DXVECTOR4& value, std::uint8_t* out) {
+    const float rgba[4] = {value.x, value.y, value.z, value.w};
+    d3dx::encodeTexel(format, rgba, out);
+}
+
+// Whether `box` is a non-empty box inside a width x height x depth volume.
+bool boxInside(const D3DBOX& box, UINT width, UINT height, UINT depth) {
+    return box.Left < box.Right && box.Right <= width && box.Top < box.Bottom &&
+           box.Bottom <= height && box.Front < box.Back && box.Back <= depth;
+}
+
+// The DDS file, or nothing when it cannot be opened. At most 512 MiB are read: the largest top
+// level the parser accepts is far smaller, and the levels after it are not used.
+std::optional<std::vector<std::uint8_t>> readFile(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    constexpr std::size_t limit = 512u << 20;
+    std::vector<std::uint8_t> bytes;
+    char chunk[1 << 16];
+    while (bytes.size() < limit && file.read(chunk, sizeof chunk).gcount() > 0)
+        bytes.insert(bytes.end(), chunk, chunk + file.gcount());
+    if (file.bad()) return std::nullopt;
+    return bytes;
+}
+
+} // namespace
+
+HRESULT D3DXFillTexture(IDirect3DTexture9* pTexture, LPD3DXFILL2D pFunction, LPVOID pData) {
+    if (!pTexture || !pFunction) return D3DERR_INVALIDCALL;
+    const DWORD levels = pTexture->GetLevelCount();
+    for (DWORD level = 0; level < levels; ++level) {
+        D3DSURFACE_DESC desc;
+        if (FAILED(pTexture->GetLevelDesc(level, &desc)) || !d3dx::encodedTexelSize(desc.Format))
+            return D3DERR_INVALIDCALL;
+    }
+    for (DWORD level = 0; level < levels; ++level) {
+        D3DSURFACE_DESC desc;
+        pTexture->GetLevelDesc(level, &desc);
+        D3DLOCKED_RECT locked;
+        const HRESULT hr = pTexture->LockRect(level, &locked, nullptr, 0);
+        if (FAILED(hr)) return hr;
+        const std::size_t texelSize = d3dx::encodedTexelSize(desc.Format);
+        const D3DXVECTOR2 size(1.0f / desc.Width, 1.0f / desc.Height);
+        for (UINT j = 0; j < desc.Height; ++j) {
+            auto* row = static_cast<std::uint8_t*>(locked.pBits) + std::size_t(j) * locked.Pitch;
+            for (UINT i = 0; i < desc.Width; ++i) {
+                const D3DXVECTOR2 centre((i + 0.5f) / desc.Width, (j + 0.5f) / desc.Height);
+                D3DXVECTOR4 value(0.0f, 0.0f, 0.0f, 0.0f);
+                pFunction(&value, &centre, &size, pData);
+                storeTexel(desc.Format, value, row + i * texelSize);
+            }
+        }
+        pTexture->UnlockRect(level);
+    }
+    return S_OK;
+}
+
+HRESULT D3DXFillVolumeTexture(IDirect3DVolumeTexture9* pVolumeTexture, LPD3DXFILL3D pFunction,
+                              LPVOID pData) {
+    if (!pVolumeTexture || !pFunction) return D3DERR_INVALIDCALL;
+    const DWORD levels = pVolumeTexture->GetLevelCount();
+    for (DWORD level = 0; level < levels; ++level) {
+        D3DVOLUME_DESC desc;
+        if (FAILED(pVolumeTexture->GetLevelDesc(level, &desc)) ||
+            !d3dx::encodedTexelSize(desc.Format))
+            return D3DERR_INVALIDCALL;
+    }
+    for (DWORD level = 0; level < levels; ++level) {
+        D3DVOLUME_DESC desc;
+        pVolumeTexture->GetLevelDesc(level, &desc);
+        D3DLOCKED_BOX locked;
+        const HRESULT hr = pVolumeTexture->LockBox(level, &locked, nullptr, 0);
+        if (FAILED(hr)) return hr;
+        const std::size_t texelSize = d3dx::encodedTexelSize(desc.Format);
+        const D3DXVECTOR3 size(1.0f / desc.Width, 1.0f / desc.Height, 1.0f / desc.Depth);
+        for (UINT k = 0; k < desc.Depth; ++k)
+            for (UINT j = 0; j < desc.Height; ++j) {
+                auto* row = static_cast<std::uint8_t*>(locked.pBits) +
+                            std::size_t(k) * locked.SlicePitch + std::size_t(j) * locked.RowPitch;
+                for (UINT i = 0; i < desc.Width; ++i) {
+                    const D3DXVECTOR3 centre((i + 0.5f) / desc.Width, (j + 0.5f) / desc.Height,
+                                             (k + 0.5f) / desc.Depth);
+                    D3DXVECTOR4 value(0.0f, 0.0f, 0.0f, 0.0f);
+                    pFunction(&value, &centre, &size, pData);
+                    storeTexel(desc.Format, value, row + i * texelSize);
+                }
+            }
+        pVolumeTexture->UnlockBox(level);
+    }
+    return S_OK;
+}
+
+HRESULT D3DXLoadVolumeFromFileA(IDirect3DVolume9* pDestVolume, const PALETTEENTRY*,
+                                const D3DBOX* pDestBox, LPCSTR pSrcFile, const D3DBOX* pSrcBox,
+                                DWORD Filter, D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo) {
+    if (!pDestVolume || !pSrcFile || (Filter != D3DX_DEFAULT && Filter != D3DX_FILTER_BOX) ||
+        ColorKey != 0)
+        return D3DERR_INVALIDCALL;
+    D3DVOLUME_DESC desc;
+    if (FAILED(pDestVolume->GetDesc(&desc))) return D3DERR_INVALIDCALL;
+    const std::size_t texelSize = d3dx::encodedTexelSize(desc.Format);
+    const D3DBOX destBox =
+        pDestBox ? *pDestBox : D3DBOX{0, 0, desc.Width, desc.Height, 0, desc.Depth};
+    if (!texelSize || !boxInside(destBox, desc.Width, desc.Height, desc.Depth))
+        return D3DERR_INVALIDCALL;
+
+    const auto file = readFile(pSrcFile);
+    if (!file) return D3DERR_NOTFOUND;
+    const d3dx::DdsVolumeParse parsed = d3dx::parseDdsVolume(*file);
+    if (!parsed.volume) {
+        std::fprintf(stderr, "D3DXLoadVolumeFromFileA: %s: %s\n", pSrcFile, parsed.error.c_str());
+        return D3DXERR_INVALIDDATA;
+    }
+    const d3dx::VolumeImage& image = parsed.volume->image;
+    const D3DBOX srcBox =
+        pSrcBox ? *pSrcBox : D3DBOX{0, 0, image.width, image.height, 0, image.depth};
+    if (!boxInside(srcBox, image.width, image.height, image.depth)) return D3DERR_INVALIDCALL;
+
+    const d3dx::VolumeImage source =
+        d3dx::boxFilterVolume(d3dx::cropVolume(image, srcBox), destBox.Right - destBox.Left,
+                              destBox.Bottom - destBox.Top, destBox.Back - destBox.Front);
+
+    // Locked whole: the box's texels are addressed through the pitches.
+    D3DLOCKED_BOX locked;
+    const HRESULT hr = pDestVolume->LockBox(&locked, nullptr, 0);
+    if (FAILED(hr)) return hr;
+    for (UINT z = 0; z < source.depth; ++z)
+        for (UINT y = 0; y < source.height; ++y) {
+            auto* row = static_cast<std::uint8_t*>(locked.pBits) +
+                        std::size_t(destBox.Front + z) * locked.SlicePitch +
+                        std::size_t(destBox.Top + y) * locked.RowPitch + destBox.Left * texelSize;
+            for (UINT x = 0; x < source.width; ++x)
+                d3dx::encodeTexel(desc.Format, source.texel(x, y, z), row + x * texelSize);
+        }
+    pDestVolume->UnlockBox();
+
+    if (pSrcInfo) {
+        pSrcInfo->Width = image.width;
+        pSrcInfo->Height = image.height;
+        pSrcInfo->Depth = image.depth;
+        pSrcInfo->MipLevels = parsed.volume->mipLevels;
+        pSrcInfo->Format = parsed.volume->format;
+        pSrcInfo->ResourceType = D3DRTYPE_VOLUMETEXTURE;
+        pSrcInfo->ImageFileFormat = D3DXIFF_DDS;
+    }
+    return S_OK;
+}
