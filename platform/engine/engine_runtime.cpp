@@ -1,0 +1,367 @@
+// The engine's host and frame: opening the window or the headless context with the Direct3D
+// device, one frame (input, key hooks, sky, render hook, panels and texts, present), the level,
+// the simulated device loss and the end of the run.
+#include "engine/engine.h"
+
+#include "platform/d3d9/gl_device.h"
+#include "platform/engine/camera_math.h"
+#include "platform/engine/engine_numbers.h"
+#include "platform/engine/engine_objects.h"
+#include "platform/engine/engine_state.h"
+#include "platform/engine/frame_renderer.h"
+#include "platform/engine/host_options.h"
+#include "platform/engine/level_format.h"
+#include "platform/engine/window_input.h"
+
+#include <GLFW/glfw3.h>
+#include <stb_image_write.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+namespace engine {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What an empty level shows.
+constexpr LevelSky defaultSky{{40, 70, 130}, {150, 170, 195}, {190, 195, 205}, {60, 56, 50}};
+constexpr LevelColour defaultSunColour{255, 244, 214};
+
+constexpr double mouseTurnPerPixel = 0.2;
+
+struct Runtime {
+    bool open = false;
+    bool ended = false;
+    bool waitForRetrace = true;
+    GLFWwindow* window = nullptr;
+    IDirect3DDevice9* device = nullptr;
+    int width = 0, height = 0;
+    int frameNumber = 0;
+    int hookDepth = 0; // key hooks running; their frames call no further key hooks
+    std::deque<int> pendingPresses;
+    std::array<bool, keyCount> heldLastFrame{};
+    bool deviceLossDone = false;
+    Clock::time_point openTime, lastFrameStart, firstFrameStart;
+    LevelSky sky = defaultSky;
+    LevelColour sunColour = defaultSunColour;
+};
+
+Runtime runtime;
+
+double seconds(Clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+EngineNumber ticks(Clock::duration duration) {
+    return fromReal(seconds(duration) * 16.0);
+}
+
+// "-diag" prints diagnostics; "-nx N" keeps up to N draw_text calls per frame; "-nwnd" does
+// not wait for the display's retrace when presenting to a window.
+void readEngineCommandLine(const char* commandLine) {
+    std::istringstream words(commandLine ? commandLine : "");
+    std::string word;
+    while (words >> word) {
+        if (word == "-diag") {
+            setDiagnostics(true);
+        } else if (word == "-nwnd") {
+            runtime.waitForRetrace = false;
+        } else if (word == "-nx") {
+            int capacity = 0;
+            if (words >> capacity && capacity >= 0) {
+                setTextQueueCapacity(capacity);
+            } else {
+                reportProblem("-nx needs a number of texts");
+                words.clear();
+            }
+        } else {
+            reportProblem("ignoring the unknown engine option \"" + word + "\"");
+        }
+    }
+}
+
+void onGlfwError(int code, const char* description) {
+    diagnostic("GLFW error " + std::to_string(code) + ": " + description);
+}
+
+bool openWindowedDevice() {
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) return false;
+    glfwSetErrorCallback(onGlfwError);
+    if (!glfwInit()) {
+        diagnostic("GLFW does not start; drawing offscreen");
+        return false;
+    }
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE); // the back buffer keeps its size
+    GLFWwindow* window =
+        glfwCreateWindow(runtime.width, runtime.height, "Gorvane", nullptr, nullptr);
+    if (!window) {
+        diagnostic("no OpenGL 4.5 window; drawing offscreen");
+        glfwTerminate();
+        return false;
+    }
+    glfwMakeContextCurrent(window);
+    glfwSwapInterval(runtime.waitForRetrace ? 1 : 0);
+    if (FAILED(d3d9gl::createWindowedDevice(window, static_cast<UINT>(runtime.width),
+                                            static_cast<UINT>(runtime.height), &runtime.device))) {
+        diagnostic("no device for the window; drawing offscreen");
+        runtime.device = nullptr;
+        glfwDestroyWindow(window);
+        glfwTerminate();
+        return false;
+    }
+    runtime.window = window;
+    attachWindowInput(window);
+    return true;
+}
+
+void openDevice() {
+    const HostOptions& options = hostOptions();
+    if (!options.headless && openWindowedDevice()) {
+        diagnostic("drawing into a " + std::to_string(runtime.width) + "x" +
+                   std::to_string(runtime.height) + " window");
+        return;
+    }
+    if (FAILED(d3d9gl::createHeadlessDevice(static_cast<UINT>(runtime.width),
+                                            static_cast<UINT>(runtime.height), &runtime.device))) {
+        runtime.device = nullptr;
+        reportProblem("no OpenGL 4.5 device; nothing can be drawn");
+        return;
+    }
+    diagnostic("drawing offscreen, " + std::to_string(runtime.width) + "x" +
+               std::to_string(runtime.height));
+}
+
+void writeScreenshot() {
+    const std::string& path = hostOptions().screenshotPath;
+    if (path.empty() || !runtime.device || runRecord().framesDrawn == 0) return;
+    std::vector<std::uint8_t> rgba;
+    if (FAILED(d3d9gl::readBackBuffer(runtime.device, rgba))) {
+        reportProblem("cannot read the back buffer for the screenshot");
+        return;
+    }
+    // A screenshot is an opaque picture, whatever alpha the drawing left.
+    for (std::size_t i = 3; i < rgba.size(); i += 4)
+        rgba[i] = 255;
+    if (!stbi_write_png(path.c_str(), runtime.width, runtime.height, 4, rgba.data(),
+                        runtime.width * 4)) {
+        reportProblem("cannot write the screenshot \"" + path + "\"");
+        return;
+    }
+    diagnostic("wrote the screenshot " + path);
+}
+
+void endEngine() {
+    if (runtime.ended) return;
+    runtime.ended = true;
+    writeScreenshot();
+    diagnostic("ended after " + std::to_string(runtime.frameNumber) + " frames");
+}
+
+void waitForFrameRateLimit() {
+    const double limit = toReal(variables().frameRateLimit);
+    if (limit <= 0) return;
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / limit));
+    std::this_thread::sleep_until(runtime.lastFrameStart + period);
+}
+
+// Key states, turn and speed-up inputs from the window and the key script; queues the letter
+// presses of this frame. False when the user asked the engine to end.
+bool readInput() {
+    std::array<bool, keyCount> held{};
+    WindowInput window;
+    if (runtime.window) {
+        window = pollWindowInput(runtime.window);
+        held = window.held;
+    }
+    for (int k = 0; k < keyCount; ++k) {
+        if (scriptHolds(hostOptions().keyScript, static_cast<Key>(k), runtime.frameNumber))
+            held[static_cast<std::size_t>(k)] = true;
+    }
+    auto state = [&held](Key key) {
+        return held[static_cast<std::size_t>(key)] ? fromWhole(1) : 0;
+    };
+
+    EngineVariables& v = variables();
+    for (int k = 0; k < letterCount; ++k) {
+        v.letterKeys[k] = state(letterKey(k));
+        if (held[static_cast<std::size_t>(k)] &&
+            !runtime.heldLastFrame[static_cast<std::size_t>(k)])
+            runtime.pendingPresses.push_back(k);
+    }
+    v.keySecondForward = state(Key::Up);
+    v.keyUp = state(Key::Space);
+    v.keyDown = state(Key::Ctrl);
+    v.speedUpInput = state(Key::Shift);
+    v.turnInputA = EngineVector{state(Key::Right) - state(Key::Left),
+                                state(Key::PageUp) - state(Key::PageDown), 0};
+    v.turnInputB = EngineVector{fromReal(window.mouseDeltaX * mouseTurnPerPixel),
+                                fromReal(-window.mouseDeltaY * mouseTurnPerPixel), 0};
+    runtime.heldLastFrame = held;
+    return !window.closeRequested && !held[static_cast<std::size_t>(Key::Escape)];
+}
+
+// The device-lost hook, Direct3D's reset, the device-reset hook.
+void simulateDeviceLoss() {
+    runtime.deviceLossDone = true;
+    diagnostic("device lost in frame " + std::to_string(runtime.frameNumber));
+    EngineVariables& v = variables();
+    if (v.deviceLostHook) v.deviceLostHook();
+    const UINT alive = d3d9gl::liveDefaultPoolObjects(runtime.device);
+    if (FAILED(d3d9gl::resetDevice(runtime.device)))
+        reportProblem("the device reset failed: " + std::to_string(alive) +
+                      " default-pool objects were still alive after the device-lost hook");
+    if (v.deviceResetHook) v.deviceResetHook();
+}
+
+// Runs the hooks of the queued letter presses, presses made during them included.
+void runKeyHooks() {
+    while (!runtime.pendingPresses.empty() && !runtime.ended) {
+        const int letter = runtime.pendingPresses.front();
+        runtime.pendingPresses.pop_front();
+        const EngineHook hook = variables().letterHooks[letter];
+        if (!hook) continue;
+        ++runtime.hookDepth;
+        hook();
+        --runtime.hookDepth;
+    }
+}
+
+void drawFrame() {
+    EngineVariables& v = variables();
+    const Projection projection = settingsProjection(runtime.width, runtime.height);
+    viewMatrix(v.camera, v.viewMatrix);
+    projectionMatrix(projection, v.projectionMatrix);
+
+    const SkyView sky{
+        runtime.sky,       runtime.sunColour,    toReal(v.anglePair[0]), toReal(v.anglePair[1]),
+        toReal(v.sunSize), toReal(v.horizonHaze)};
+    drawSky(runtime.device, v.camera, projection, sky);
+    if (v.renderHook) v.renderHook();
+    drawOverlay(runtime.device, runtime.width, runtime.height, panels(), queuedTexts());
+    queuedTexts().clear();
+    if (runtime.window) {
+        d3d9gl::presentToWindow(runtime.device);
+    } else {
+        d3d9gl::publishWrites(runtime.device);
+    }
+}
+
+} // namespace
+
+} // namespace engine
+
+using namespace engine;
+
+EngineSlotTable* engine_open(const char* commandLine, void* /*reserved*/) {
+    if (runtime.open) return slotTable();
+    runtime.open = true;
+    readEngineCommandLine(commandLine);
+    resetVariables();
+    runtime.width = hostOptions().width;
+    runtime.height = hostOptions().height;
+    openDevice();
+
+    EngineVariables& v = variables();
+    if (runtime.device) {
+        v.shaderCapability = hostOptions().shaderCapability.value_or(fromWhole(3030));
+        runRecord().renderer = d3d9gl::rendererName(runtime.device);
+        diagnostic("renderer: " + runRecord().renderer);
+    }
+    setSlotTableDevice(runtime.device);
+    runtime.openTime = runtime.lastFrameStart = Clock::now();
+    return slotTable();
+}
+
+int engine_frame() {
+    if (!runtime.open || runtime.ended) return 0;
+    if (!runtime.device) {
+        endEngine();
+        return 0;
+    }
+    waitForFrameRateLimit();
+    const Clock::time_point frameStart = Clock::now();
+    ++runtime.frameNumber;
+    if (runtime.frameNumber == 1) runtime.firstFrameStart = frameStart;
+    EngineVariables& v = variables();
+    v.frameDuration = ticks(frameStart - runtime.lastFrameStart);
+    v.runningTime = ticks(frameStart - runtime.openTime);
+    runtime.lastFrameStart = frameStart;
+
+    if (!readInput()) {
+        endEngine();
+        return 0;
+    }
+    if (runtime.hookDepth == 0) {
+        const int lossFrame = hostOptions().deviceLossFrame;
+        if (lossFrame > 0 && !runtime.deviceLossDone && runtime.frameNumber >= lossFrame)
+            simulateDeviceLoss();
+        runKeyHooks();
+        if (runtime.ended) return 0;
+    }
+
+    drawFrame();
+    RunRecord& run = runRecord();
+    ++run.framesDrawn;
+    run.drawingSeconds = seconds(Clock::now() - runtime.firstFrameStart);
+
+    const int frameLimit = hostOptions().frameLimit;
+    if (frameLimit > 0 && runtime.frameNumber >= frameLimit) {
+        endEngine();
+        return 0;
+    }
+    return 1;
+}
+
+void sys_exit(const char* message) {
+    if (message && std::string_view(message).find_first_not_of(' ') != std::string_view::npos)
+        reportProblem(message);
+    endEngine();
+}
+
+void level_load(const char* fileName) {
+    const std::string name = fileName ? fileName : "(null)";
+    runtime.sky = defaultSky;
+    runtime.sunColour = defaultSunColour;
+
+    std::ifstream file(name, std::ios::binary);
+    const bool opened = file.is_open();
+    std::vector<std::uint8_t> bytes;
+    if (opened) {
+        // One byte past the limit is enough to know the file is too large.
+        std::istreambuf_iterator<char> in(file), end;
+        for (; in != end && bytes.size() <= maxLevelFileSize; ++in)
+            bytes.push_back(static_cast<std::uint8_t>(*in));
+    }
+    const LevelParse parsed =
+        opened ? parseLevel(bytes) : LevelParse{std::nullopt, "cannot open the file"};
+    if (!parsed.level) {
+        reportProblem(name + ": " + parsed.error + "; the level is empty");
+        return;
+    }
+    const Level& level = *parsed.level;
+    EngineVariables& v = variables();
+    if (level.sky) runtime.sky = *level.sky;
+    if (level.sun) {
+        runtime.sunColour = level.sun->colour;
+        v.anglePair[0] = level.sun->azimuth;
+        v.anglePair[1] = level.sun->elevation;
+    }
+    if (level.camera) {
+        v.camera.position = EngineVector{level.camera->x, level.camera->y, level.camera->z};
+        v.camera.angles = EngineVector{level.camera->pan, level.camera->tilt, level.camera->roll};
+    }
+    diagnostic("loaded the level " + name);
+}

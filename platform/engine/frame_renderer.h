@@ -1,0 +1,33 @@
+// The engine's own drawing into the device's back buffer: the sky with its sun before the
+// render hook, the panels and texts after it. Main thread only, with OpenGL through the
+// device's context for that thread.
+#pragma once
+
+#include "engine/engine.h"
+#include "platform/engine/camera_math.h"
+#include "platform/engine/engine_objects.h"
+#include "platform/engine/level_format.h"
+
+#include <string>
+#include <vector>
+
+namespace engine {
+
+struct SkyView {
+    LevelSky colours;
+    LevelColour sunColour;
+    double sunAzimuth;   // degrees
+    double sunElevation; // degrees
+    double sunDiameter;  // minutes of arc
+    double hazeHeight;   // degrees
+};
+
+// Clears depth and stencil and fills the back buffer with the sky as seen by `camera`.
+void drawSky(IDirect3DDevice9* device, const EngineCamera& camera, const Projection& projection,
+             const SkyView& sky);
+
+// Draws the visible panels (lower layers first) and then the texts over them.
+void drawOverlay(IDirect3DDevice9* device, int width, int height,
+                 const std::vector<PanelObject*>& panels, const std::vector<QueuedText>& texts);
+
+} // namespace engine

@@ -1,0 +1,38 @@
+// The host's options as parsed from the command line (see engine_host.h for their meaning).
+#pragma once
+
+#include "engine/engine.h"
+#include "platform/engine/key_script.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+struct HostOptions {
+    bool headless = false;
+    int width = 1280;
+    int height = 720;
+    std::string dataDirectory; // empty: look for one
+    std::vector<KeyHold> keyScript;
+    int frameLimit = 0; // 0: no limit
+    std::string screenshotPath;
+    std::string statsPath;
+    int deviceLossFrame = 0; // 0: none
+    std::optional<EngineNumber> shaderCapability;
+};
+
+struct HostOptionsParse {
+    HostOptions options;
+    bool helpRequested = false;
+    std::string error; // empty when the options are good
+};
+
+// Parses argv[1..argc-1]. Reads the key script's file for "--keys @FILE"; touches nothing else.
+HostOptionsParse parseHostOptions(int argc, const char* const* argv);
+
+// The options of the current run (defaults until engineHostConfigure succeeds).
+const HostOptions& hostOptions();
+
+} // namespace engine

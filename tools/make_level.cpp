@@ -1,0 +1,56 @@
+// Writes the engine level "level.wmb": a clear sky, the sun, and a camera start from which
+// the whole Tower is in view.
+//   make_level OUTPUT
+#include "platform/engine/level_format.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+constexpr EngineNumber whole(int value) {
+    return value * 1024;
+}
+
+// The Tower spans engine x and y from -320 to 2240 and z from 180 to 2740, around
+// (960, 960, 1460). The camera stands 4700 units from that centre, looking at it from the
+// south-west (pan 45) and from above (tilt -20): the Tower's bounding sphere, radius about
+// 2220, then fits well inside the view.
+engine::Level towerLevel() {
+    engine::Level level;
+    level.sky = engine::LevelSky{
+        .zenith = {38, 82, 156},
+        .horizon = {160, 190, 220},
+        .haze = {205, 210, 215},
+        .ground = {72, 64, 52},
+    };
+    level.sun =
+        engine::LevelSun{.colour = {255, 240, 200}, .azimuth = whole(30), .elevation = whole(40)};
+    level.camera = engine::LevelCamera{
+        .x = whole(-2163),
+        .y = whole(-2163),
+        .z = whole(3067),
+        .pan = whole(45),
+        .tilt = whole(-20),
+        .roll = 0,
+    };
+    return level;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_level OUTPUT\n");
+        return 2;
+    }
+    const std::vector<std::uint8_t> bytes = engine::serializeLevel(towerLevel());
+    std::ofstream out(argv[1], std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        std::fprintf(stderr, "make_level: cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
