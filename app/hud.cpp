@@ -1,0 +1,119 @@
+#include "app/hud.h"
+
+#include "terrain/terrain_state.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr HudColour black{0, 0, 0};
+constexpr HudColour white{255, 255, 255};
+constexpr HudColour green{0, 255, 0};
+
+// The first four lines carry an outline: black copies one pixel up-left and down-right behind
+// the white text.
+constexpr HudLine outlinedNumber(EngineNumber number, const char* suffix, int top) {
+    const std::array<HudDraw, 3> draws{HudDraw{black, 0, top}, HudDraw{black, 2, top + 2},
+                                       HudDraw{white, 1, top + 1}};
+    return HudLine{true, number, suffix, nullptr, 3, draws};
+}
+
+constexpr HudLine plainNumber(EngineNumber number, const char* suffix, int top) {
+    return HudLine{true, number, suffix, nullptr, 1, {HudDraw{green, 0, top}}};
+}
+
+constexpr HudLine fixedText(const char* text, const char* appended, int top) {
+    return HudLine{false, 0, text, appended, 1, {HudDraw{white, 0, top}}};
+}
+
+EngineVector engineColour(const HudColour& colour) {
+    return EngineVector{colour.red * 1024, colour.green * 1024, colour.blue * 1024};
+}
+
+} // namespace
+
+const char* calculationModeText(std::int32_t mode) {
+    switch (mode) {
+    case CpuMeshGpuDensity:
+        return "cpu + density map on gpu";
+    case GpuOnly:
+        return "gpu";
+    case GpuVerticesCpuWeld:
+        return "gpu + weld on cpu";
+    default:
+        return "";
+    }
+}
+
+EngineNumber framesPerSecondNumber(EngineNumber frameDuration) {
+    const float ticks = static_cast<float>(frameDuration * (1.0 / 1024));
+    if (ticks <= 0.0f) return 0;
+    // At most 16 * 1024 * 1024 for the shortest measurable frame, so it always fits.
+    return static_cast<EngineNumber>(std::trunc(16.0f / ticks * 1024.0f));
+}
+
+EngineNumber countAsEngineNumber(std::int32_t count) {
+    constexpr std::int32_t largest = std::numeric_limits<EngineNumber>::max() / 1024;
+    constexpr std::int32_t smallest = std::numeric_limits<EngineNumber>::min() / 1024;
+    if (count > largest) return std::numeric_limits<EngineNumber>::max();
+    if (count < smallest) return std::numeric_limits<EngineNumber>::min();
+    return count * 1024;
+}
+
+std::array<HudLine, hudLineCount> hudLines(const HudCounters& counters) {
+    return {
+        outlinedNumber(countAsEngineNumber(counters.vertexCount), " vertexes", 0),
+        outlinedNumber(countAsEngineNumber(counters.polygonCount), " polygons", 19),
+        outlinedNumber(framesPerSecondNumber(counters.frameDuration), " fps", 40),
+        outlinedNumber(counters.calculationTime, "sec calculationTime", 60),
+        // Maxima are microseconds, shown as milliseconds; sums are milliseconds, shown as
+        // seconds.
+        plainNumber(counters.BlockMapMax / 1000, "ms BlockMapMax", 120),
+        plainNumber(counters.BlockVertexMax / 1000, "ms BlockVertexMax", 140),
+        plainNumber(counters.BlockMapSum / 1000, "sec BlockMapSum", 160),
+        plainNumber(counters.BlockVertexSum / 1000, "sec BlockVertexSum", 180),
+        plainNumber(counters.maxVertexBlock, " maxVertexBlock", 200),
+        fixedText("(c)  create new tower", nullptr, 500),
+        fixedText("(m)  change calculation mode: ", calculationModeText(counters.calculationMode),
+                  520),
+        fixedText("(w a s d)  camera movement", nullptr, 540),
+        fixedText("DualCore mode", nullptr, 560),
+    };
+}
+
+void composeHudLine(EngineText* text, const HudLine& line) {
+    if (line.showsNumber) {
+        str_for_num(text, line.number);
+        str_cat(text, line.text);
+        return;
+    }
+    str_cpy(text, line.text);
+    if (line.appended) str_cat(text, line.appended);
+}
+
+HudCounters currentHudCounters(EngineNumber frameDuration) {
+    return HudCounters{
+        .vertexCount = vertexCount.load(),
+        .polygonCount = polygonCount.load(),
+        .calculationTime = calculationTime.load(),
+        .BlockMapMax = BlockMapMax.load(),
+        .BlockVertexMax = BlockVertexMax.load(),
+        .BlockMapSum = BlockMapSum.load(),
+        .BlockVertexSum = BlockVertexSum.load(),
+        .maxVertexBlock = maxVertexBlock.load(),
+        .calculationMode = CalculationMode.load(),
+        .frameDuration = frameDuration,
+    };
+}
+
+void drawHud(EngineText* text, const HudCounters& counters) {
+    for (const HudLine& line : hudLines(counters)) {
+        composeHudLine(text, line);
+        for (int i = 0; i < line.drawCount; ++i) {
+            const HudDraw& draw = line.draws[i];
+            const EngineVector colour = engineColour(draw.colour);
+            draw_text(text->characters, draw.x * 1024, draw.y * 1024, &colour);
+        }
+    }
+}

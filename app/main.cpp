@@ -1,0 +1,27 @@
+// The executable: reads its own options for the engine host, runs the program's entry and, if
+// asked, writes the run's statistics at exit.
+#include "app/startup.h"
+#include "app/stats_json.h"
+#include "platform/engine/engine_host.h"
+
+int main(int argc, char** argv) {
+    switch (engineHostConfigure(argc, argv)) {
+    case 0:
+        break;
+    case 1: // --help
+        return 0;
+    default:
+        return 2;
+    }
+
+    // -1 after the hardware was refused, which the shell sees as 255.
+    const int result = gorvaneMain();
+
+    if (const char* path = engineHostStatsPath()) {
+        const RunStatistics statistics = currentRunStatistics(
+            engineHostFramesRun(), engineHostAverageFps(), engineHostRendererName());
+        // A requested file that could not be written must not pass for a clean run.
+        if (!writeStatisticsFile(path, statistics) && result == 0) return 1;
+    }
+    return result;
+}

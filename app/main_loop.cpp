@@ -1,0 +1,44 @@
+#include "app/main_loop.h"
+
+#include "app/camera.h"
+#include "app/hud.h"
+#include "app/program_state.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+constexpr std::int64_t fullTurn = 360 * 1024;
+
+EngineNumber numberAt(int position) {
+    return *static_cast<EngineNumber*>(engineSlot(engineSlotTable, position));
+}
+
+void animateAnglePair(EngineNumber& cyclePhase) {
+    cyclePhase = nextCyclePhase(cyclePhase, numberAt(EnginePos::frameDuration));
+    auto* pair = static_cast<EngineNumber*>(engineSlot(engineSlotTable, EnginePos::anglePair));
+    pair[0] = cyclePhase;
+    pair[1] = anglePairSwing(sinv(cyclePhase));
+}
+
+} // namespace
+
+EngineNumber nextCyclePhase(EngineNumber cyclePhase, EngineNumber frameDuration) {
+    const auto grown = static_cast<std::int64_t>(std::trunc(frameDuration * 0.1 + cyclePhase));
+    return static_cast<EngineNumber>((grown % fullTurn + fullTurn) % fullTurn);
+}
+
+EngineNumber anglePairSwing(EngineNumber sine) {
+    return (sine + 1024) * 40;
+}
+
+int runMainLoop() {
+    EngineNumber cyclePhase = 0;
+    do {
+        steerCamera(engineSlotTable);
+        drawHud(hudText, currentHudCounters(numberAt(EnginePos::frameDuration)));
+        animateAnglePair(cyclePhase);
+    } while (engine_frame() != 0);
+    return 0;
+}

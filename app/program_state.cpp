@@ -1,0 +1,8 @@
+#include "app/program_state.h"
+
+EngineSlotTable* engineSlotTable;
+IDirect3DDevice9* d3dDevice;
+EngineBitmap* skinBitmap;
+EnginePanel* progressBar;
+EnginePanel* progressFrame;
+EngineText* hudText;

@@ -1,0 +1,117 @@
+#include "app/startup.h"
+
+#include "app/main_loop.h"
+#include "app/program_state.h"
+#include "platform/win32/msvcrt.h"
+#include "platform/win32/windows.h"
+
+namespace {
+
+constexpr EngineNumber engineNumber(int whole) {
+    return whole * 1024;
+}
+
+void writeSetting(int position, EngineNumber value) {
+    *static_cast<EngineNumber*>(engineSlot(engineSlotTable, position)) = value;
+}
+
+void frames(int count) {
+    for (int i = 0; i < count; ++i)
+        engine_frame();
+}
+
+// Fills the whole bitmap with one colour at full opacity.
+void fillBitmap(EngineBitmap* bitmap, int red, int green, int blue) {
+    const EngineVector colour{engineNumber(red), engineNumber(green), engineNumber(blue)};
+    bmap_fill(bitmap, &colour, engineNumber(100));
+}
+
+void showPanel(EnginePanel* panel, EngineBitmap* bitmap, int x, int y, int width, int height) {
+    panel->flags |= panelVisible;
+    panel->bitmap = bitmap;
+    panel->x = engineNumber(x);
+    panel->y = engineNumber(y);
+    panel->width = engineNumber(width);
+    panel->height = engineNumber(height);
+}
+
+// The bar starts as a sliver (10/1024 of its width); tower creation widens it as blocks finish.
+void createProgressPanels() {
+    progressBar = pan_create(" ", engineNumber(100));
+    EngineBitmap* barBitmap =
+        bmap_createblack(engineNumber(256), engineNumber(16), engineNumber(24));
+    fillBitmap(barBitmap, 255, 255, 255);
+    showPanel(progressBar, barBitmap, 4, 4, 256, 16);
+    progressBar->scaleX = 10;
+
+    // The frame reaches 4 pixels beyond the full bar on every side, one layer below it.
+    EngineBitmap* frameBitmap =
+        bmap_createblack(engineNumber(264), engineNumber(24), engineNumber(24));
+    progressFrame = pan_create(" ", engineNumber(99));
+    fillBitmap(frameBitmap, 64, 64, 64);
+    showPanel(progressFrame, frameBitmap, 0, 0, 264, 24);
+}
+
+} // namespace
+
+bool shaderCapabilityAccepted(EngineNumber capability) {
+    return capability >= engineNumber(3030) || capability == engineNumber(30);
+}
+
+StartUpOutcome startUp() {
+    engineSlotTable = engine_open("-diag -nx 160 -nwnd", nullptr);
+    // Every run draws the same sequence of noise volumes, so towers repeat from run to run.
+    msvcrt::srand(1);
+
+    writeSetting(EnginePos::settingHorizonHaze, engineNumber(7));
+    writeSetting(EnginePos::settingMaxTimeStep, engineNumber(2));
+    writeSetting(EnginePos::settingFrameRateLimit, 0);
+    writeSetting(EnginePos::settingSunSize, engineNumber(32));
+    frames(2);
+
+    const EngineNumber capability =
+        *static_cast<EngineNumber*>(engineSlot(engineSlotTable, EnginePos::shaderCapability));
+    if (!shaderCapabilityAccepted(capability)) {
+        MessageBoxA(nullptr, "You need a gpu with shadermodel 3.0 support",
+                    "System requirements not fullfilled", MB_OK);
+        sys_exit(" ");
+        return StartUpOutcome::refused;
+    }
+
+    d3dDevice = static_cast<IDirect3DDevice9*>(engineSlot(engineSlotTable, EnginePos::device));
+
+    level_load("level.wmb");
+    frames(2);
+
+    skinBitmap = bmap_create("mud02.bmp");
+    bmap_to_mipmap(skinBitmap);
+    bmap_preload(skinBitmap);
+    frames(1);
+
+    // The program's own Direct3D resources, effects and lookup textures are created here.
+
+    writeSetting(EnginePos::settingFieldOfView, engineNumber(100));
+    writeSetting(EnginePos::settingNearClip, engineNumber(4));
+    frames(1);
+
+    createProgressPanels();
+
+    // The render, key C/T/M, device-lost and device-reset hooks are registered here.
+
+    // Room for the longest statistics line (54 characters).
+    hudText = str_create("#100");
+
+    return engine_frame() == 0 ? StartUpOutcome::engineEnded : StartUpOutcome::running;
+}
+
+int gorvaneMain() {
+    switch (startUp()) {
+    case StartUpOutcome::refused:
+        return -1;
+    case StartUpOutcome::engineEnded:
+        return 0;
+    case StartUpOutcome::running:
+        break;
+    }
+    return runMainLoop();
+}

@@ -1,0 +1,171 @@
+// The gorvane executable run as a user runs it, headless: the hardware refusal, and a scripted
+// flight checked through its statistics file and its screenshot.
+#include "app/tests/json_fields.h"
+#include "app/tests/run_gorvane.h"
+
+#include <gtest/gtest.h>
+
+#include <stb/stb_image.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <numbers>
+#include <string>
+
+namespace {
+
+constexpr const char* refusalText = "You need a gpu with shadermodel 3.0 support";
+constexpr const char* refusalCaption = "System requirements not fullfilled";
+
+TEST(GorvaneRun, RefusesHardwareWithoutShaderModel3) {
+    const std::string stats = testOutputPath("refused.json");
+    const GorvaneRun run = runGorvane(
+        "", "--headless --shader-capability 2000 --frames 30 --stats '" + stats + "'", "refused");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_NE(run.errors.find(refusalCaption), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find(refusalText), std::string::npos) << run.errors;
+    // Nothing runs after the refusal: only the two frames before the check were drawn.
+    EXPECT_EQ(jsonNumberField(readWholeFile(stats), "frames"), 2.0);
+}
+
+TEST(GorvaneRun, AcceptsTheExactLegacyCapability) {
+    const GorvaneRun run = runGorvane("", "--headless --shader-capability 30 --frames 9", "legacy");
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(run.errors.find(refusalCaption), std::string::npos) << run.errors;
+}
+
+TEST(GorvaneRun, HelpSucceedsAndABadOptionStopsBeforeTheEngine) {
+    EXPECT_EQ(runGorvane("", "--help > /dev/null", "help").status, 0);
+    const GorvaneRun bad = runGorvane("", "--frames many", "bad");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.errors.find("engine:"), std::string::npos) << bad.errors;
+}
+
+TEST(GorvaneRun, StatisticsFileThatCannotBeWrittenFailsTheRun) {
+    const GorvaneRun run =
+        runGorvane("", "--headless --frames 8 --stats /nonexistent-dir/stats.json", "nostats");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.errors.find("/nonexistent-dir/stats.json"), std::string::npos) << run.errors;
+}
+
+struct Image {
+    int width = 0, height = 0;
+    std::unique_ptr<unsigned char, decltype(&stbi_image_free)> pixels{nullptr, stbi_image_free};
+
+    const unsigned char* at(int x, int y) const { return pixels.get() + 3 * (y * width + x); }
+    bool is(int x, int y, int red, int green, int blue) const {
+        const unsigned char* p = at(x, y);
+        return p[0] == red && p[1] == green && p[2] == blue;
+    }
+    // Within one step per channel: panels are alpha-blended, and llvmpipe's 8-bit blending
+    // may round an opaque colour by one.
+    bool near(int x, int y, int red, int green, int blue) const {
+        const unsigned char* p = at(x, y);
+        return std::abs(p[0] - red) <= 1 && std::abs(p[1] - green) <= 1 &&
+               std::abs(p[2] - blue) <= 1;
+    }
+};
+
+Image loadPng(const std::string& path) {
+    Image image;
+    int channels = 0;
+    image.pixels.reset(stbi_load(path.c_str(), &image.width, &image.height, &channels, 3));
+    return image;
+}
+
+// View direction for pan and tilt in degrees: pan 0 faces +x, pan 90 faces +y, tilt 90 +z.
+std::array<double, 3> viewDirection(double pan, double tilt) {
+    const double p = pan * std::numbers::pi / 180, t = tilt * std::numbers::pi / 180;
+    return {std::cos(p) * std::cos(t), std::sin(p) * std::cos(t), std::sin(t)};
+}
+
+class ScriptedFlight : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        const std::string size = "--headless --size 640x600 --frames 40 ";
+        still = runGorvane("", size + "--stats '" + testOutputPath("still.json") + "'", "still");
+        flight = runGorvane("",
+                            size + "--keys 5-35:W --screenshot '" + testOutputPath("flight.png") +
+                                "' --stats '" + testOutputPath("flight.json") + "'",
+                            "flight");
+    }
+
+    static GorvaneRun still, flight;
+};
+
+GorvaneRun ScriptedFlight::still, ScriptedFlight::flight;
+
+TEST_F(ScriptedFlight, HoldingWMovesTheCameraAlongItsViewDirection) {
+    ASSERT_EQ(still.status, 0) << still.errors;
+    ASSERT_EQ(flight.status, 0) << flight.errors;
+    const std::string stillJson = readWholeFile(testOutputPath("still.json"));
+    const std::string flightJson = readWholeFile(testOutputPath("flight.json"));
+    EXPECT_EQ(jsonNumberField(flightJson, "frames"), 40.0);
+
+    const auto start = jsonNumberArray(stillJson, "position");
+    const auto end = jsonNumberArray(flightJson, "position");
+    const auto angles = jsonNumberArray(flightJson, "angles");
+    ASSERT_EQ(start.size(), 3u);
+    ASSERT_EQ(end.size(), 3u);
+    ASSERT_EQ(angles.size(), 3u);
+    // No turn input in either run: both end with the level's starting angles.
+    EXPECT_EQ(jsonNumberArray(stillJson, "angles"), angles);
+
+    const auto forward = viewDirection(angles[0], angles[1]);
+    double length = 0, along = 0;
+    for (int i = 0; i < 3; ++i) {
+        const double step = end[i] - start[i];
+        length += step * step;
+        along += step * forward[i];
+    }
+    length = std::sqrt(length);
+    EXPECT_GT(length, 1.0);
+    EXPECT_GT(along, 0.999 * length) << "moved " << length << ", " << along << " of it forward";
+}
+
+TEST_F(ScriptedFlight, ScreenshotShowsTheStatisticsAndTheProgressPanels) {
+    ASSERT_EQ(flight.status, 0) << flight.errors;
+    const Image image = loadPng(testOutputPath("flight.png"));
+    ASSERT_NE(image.pixels, nullptr);
+    ASSERT_EQ(image.width, 640);
+    ASSERT_EQ(image.height, 600);
+
+    // The grey frame over its whole height right of the statistics text, where the bar would
+    // lie if it were more than the sliver of 2.5 pixels that start-up gives it.
+    int grey = 0, checked = 0;
+    for (int y = 0; y < 24; ++y) {
+        for (int x = 200; x < 264; ++x) {
+            ++checked;
+            grey += image.near(x, y, 64, 64, 64);
+        }
+    }
+    EXPECT_EQ(grey, checked);
+    EXPECT_FALSE(image.near(270, 12, 64, 64, 64)); // the frame ends at 264
+
+    // White text in each of the four key lines, and only part of each band.
+    for (int line = 0; line < 4; ++line) {
+        const int top = 500 + 20 * line;
+        int white = 0;
+        for (int y = top; y < top + 18; ++y) {
+            for (int x = 0; x < 240; ++x)
+                white += image.is(x, y, 255, 255, 255);
+        }
+        EXPECT_GT(white, 20) << "line at " << top;
+        EXPECT_LT(white, 240 * 18 / 2) << "line at " << top;
+    }
+
+    // The outlined counter lines: white strokes with black beside them.
+    int white = 0, black = 0;
+    for (int y = 40; y < 80; ++y) {
+        for (int x = 0; x < 160; ++x) {
+            white += image.is(x, y, 255, 255, 255);
+            black += image.is(x, y, 0, 0, 0);
+        }
+    }
+    EXPECT_GT(white, 20);
+    EXPECT_GT(black, 20);
+}
+
+} // namespace
