@@ -1,10 +1,8 @@
 // Writes the engine level "level.wmb": a clear sky, the sun, and a camera start from which
 // the whole Tower is in view.
 //   make_level OUTPUT
+#include "generated_file.h"
 #include "platform/engine/level_format.h"
-
-#include <cstdio>
-#include <fstream>
 
 namespace {
 
@@ -40,17 +38,6 @@ engine::Level towerLevel() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_level OUTPUT\n");
-        return 2;
-    }
-    const std::vector<std::uint8_t> bytes = engine::serializeLevel(towerLevel());
-    std::ofstream out(argv[1], std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "make_level: cannot write %s\n", argv[1]);
-        return 1;
-    }
-    return 0;
+    return tools::writeGeneratedFile(argc, argv, "make_level",
+                                     [] { return engine::serializeLevel(towerLevel()); });
 }

@@ -2,15 +2,17 @@
 // tileable fractal value noise with a fine grain. Integer arithmetic only, so the bytes are
 // the same on every machine.
 //   make_mud_texture OUTPUT
+#include "generated_file.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 namespace {
+
+using tools::putLe;
 
 constexpr int size = 256;
 
@@ -42,11 +44,6 @@ int valueNoise(int x, int y, int cell, std::uint32_t seed) {
     const int top = lattice(cx, cy) * (256 - fx) + lattice(cx + 1, cy) * fx;
     const int bottom = lattice(cx, cy + 1) * (256 - fx) + lattice(cx + 1, cy + 1) * fx;
     return (top * (256 - fy) + bottom * fy) / (256 * 256);
-}
-
-void putLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 std::vector<std::uint8_t> mudBitmap() {
@@ -107,17 +104,5 @@ std::vector<std::uint8_t> mudBitmap() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_mud_texture OUTPUT\n");
-        return 2;
-    }
-    const std::vector<std::uint8_t> bytes = mudBitmap();
-    std::ofstream out(argv[1], std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "make_mud_texture: cannot write %s\n", argv[1]);
-        return 1;
-    }
-    return 0;
+    return tools::writeGeneratedFile(argc, argv, "make_mud_texture", mudBitmap);
 }

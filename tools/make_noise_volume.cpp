@@ -2,12 +2,14 @@
 // channel an independent pseudo-random value k / 2048 (k = 0..2047, so exact in a half float
 // and below 1). One level; the file is a plain DDS volume (FourCC 113, DDSCAPS2_VOLUME).
 //   make_noise_volume OUTPUT
+#include "generated_file.h"
+
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
 #include <vector>
 
 namespace {
+
+using tools::putLe;
 
 constexpr std::uint32_t extent = 64;
 constexpr std::uint32_t a16b16g16r16f = 113;
@@ -33,11 +35,6 @@ std::uint16_t halfOfElevenBits(std::uint32_t k) {
     const std::uint32_t exponent = static_cast<std::uint32_t>(top + 4);
     const std::uint32_t fraction = (k << (10 - top)) & 0x3FF;
     return static_cast<std::uint16_t>(exponent << 10 | fraction);
-}
-
-void putLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 std::vector<std::uint8_t> noiseVolume() {
@@ -79,17 +76,5 @@ std::vector<std::uint8_t> noiseVolume() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_noise_volume OUTPUT\n");
-        return 2;
-    }
-    const std::vector<std::uint8_t> bytes = noiseVolume();
-    std::ofstream out(argv[1], std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "make_noise_volume: cannot write %s\n", argv[1]);
-        return 1;
-    }
-    return 0;
+    return tools::writeGeneratedFile(argc, argv, "make_noise_volume", noiseVolume);
 }

@@ -7,30 +7,17 @@
 // described in gl_device.h beside this file.
 #pragma once
 
+#include "platform/win32/windows.h"
+
 #include <cstdint>
 
 // ---------------------------------------------------------------------------------------------
-// Windows base types
+// Windows types and results that only Direct3D uses (the base types come from windows.h)
 // ---------------------------------------------------------------------------------------------
-using BYTE = std::uint8_t;
-using WORD = std::uint16_t;
-using DWORD = std::uint32_t;
-using UINT = std::uint32_t;
-using INT = std::int32_t;
-using LONG = std::int32_t;
 using ULONG = std::uint32_t;
-using BOOL = std::int32_t;
 using FLOAT = float;
 using HRESULT = std::int32_t;
-using LPCSTR = const char*;
-using LPVOID = void*;
 using D3DCOLOR = DWORD;
-using HANDLE = void*;
-
-#ifndef TRUE
-#define TRUE 1
-#define FALSE 0
-#endif
 
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
@@ -51,7 +38,7 @@ struct RECT {
 };
 
 #define D3DCOLOR_ARGB(a, r, g, b)                                                                  \
-    ((D3DCOLOR)((((a) & 0xff) << 24) | (((r) & 0xff) << 16) | (((g) & 0xff) << 8) | ((b) & 0xff)))
+    ((D3DCOLOR)((((a)&0xff) << 24) | (((r)&0xff) << 16) | (((g)&0xff) << 8) | ((b)&0xff)))
 #define D3DCOLOR_XRGB(r, g, b) D3DCOLOR_ARGB(0xff, r, g, b)
 
 // ---------------------------------------------------------------------------------------------
@@ -140,7 +127,8 @@ struct D3DVERTEXELEMENT9 {
     BYTE UsageIndex;
 };
 
-#define D3DDECL_END() {0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0}
+#define D3DDECL_END()                                                                              \
+    { 0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0 }
 constexpr int MAXD3DDECLLENGTH = 64;
 
 // Flexible vertex formats (only the ones the meshes use).
@@ -392,8 +380,7 @@ struct IDirect3DDevice9 : IUnknown {
 
     virtual HRESULT GetRenderTarget(DWORD RenderTargetIndex,
                                     IDirect3DSurface9** ppRenderTarget) = 0;
-    virtual HRESULT SetRenderTarget(DWORD RenderTargetIndex,
-                                    IDirect3DSurface9* pRenderTarget) = 0;
+    virtual HRESULT SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) = 0;
     virtual HRESULT GetDepthStencilSurface(IDirect3DSurface9** ppZStencilSurface) = 0;
     virtual HRESULT SetDepthStencilSurface(IDirect3DSurface9* pNewZStencil) = 0;
     virtual HRESULT GetRenderTargetData(IDirect3DSurface9* pRenderTarget,

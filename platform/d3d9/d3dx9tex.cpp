@@ -10,9 +10,32 @@
 
 namespace {
 
-void storeTexel(D3DFORMAT format, const D3DXVECTOR4& value, std::uint8_t* out) {
-    const float rgba[4] = {value.x, value.y, value.z, value.w};
-    d3dx::encodeTexel(format, rgba, out);
+// Whether every level of `texture` has a format D3DX can write.
+template <class Description, class Texture> bool everyLevelWritable(Texture* texture) {
+    const DWORD levels = texture->GetLevelCount();
+    for (DWORD level = 0; level < levels; ++level) {
+        Description desc;
+        if (FAILED(texture->GetLevelDesc(level, &desc)) || !d3dx::encodedTexelSize(desc.Format))
+            return false;
+    }
+    return true;
+}
+
+// Stores valueAt(i, j, k), a D3DXVECTOR4, in `format` for each texel of a width x height x
+// depth block whose first texel is at `bits`: row by row, then slice by slice.
+template <class ValueAt>
+void storeBlock(D3DFORMAT format, void* bits, std::size_t rowPitch, std::size_t slicePitch,
+                UINT width, UINT height, UINT depth, ValueAt valueAt) {
+    const std::size_t texelSize = d3dx::encodedTexelSize(format);
+    for (UINT k = 0; k < depth; ++k)
+        for (UINT j = 0; j < height; ++j) {
+            auto* row = static_cast<std::uint8_t*>(bits) + k * slicePitch + j * rowPitch;
+            for (UINT i = 0; i < width; ++i) {
+                const D3DXVECTOR4 value = valueAt(i, j, k);
+                const float rgba[4] = {value.x, value.y, value.z, value.w};
+                d3dx::encodeTexel(format, rgba, row + i * texelSize);
+            }
+        }
 }
 
 // Whether `box` is a non-empty box inside a width x height x depth volume.
@@ -39,29 +62,22 @@ std::optional<std::vector<std::uint8_t>> readFile(const char* path) {
 
 HRESULT D3DXFillTexture(IDirect3DTexture9* pTexture, LPD3DXFILL2D pFunction, LPVOID pData) {
     if (!pTexture || !pFunction) return D3DERR_INVALIDCALL;
+    if (!everyLevelWritable<D3DSURFACE_DESC>(pTexture)) return D3DERR_INVALIDCALL;
     const DWORD levels = pTexture->GetLevelCount();
-    for (DWORD level = 0; level < levels; ++level) {
-        D3DSURFACE_DESC desc;
-        if (FAILED(pTexture->GetLevelDesc(level, &desc)) || !d3dx::encodedTexelSize(desc.Format))
-            return D3DERR_INVALIDCALL;
-    }
     for (DWORD level = 0; level < levels; ++level) {
         D3DSURFACE_DESC desc;
         pTexture->GetLevelDesc(level, &desc);
         D3DLOCKED_RECT locked;
         const HRESULT hr = pTexture->LockRect(level, &locked, nullptr, 0);
         if (FAILED(hr)) return hr;
-        const std::size_t texelSize = d3dx::encodedTexelSize(desc.Format);
         const D3DXVECTOR2 size(1.0f / desc.Width, 1.0f / desc.Height);
-        for (UINT j = 0; j < desc.Height; ++j) {
-            auto* row = static_cast<std::uint8_t*>(locked.pBits) + std::size_t(j) * locked.Pitch;
-            for (UINT i = 0; i < desc.Width; ++i) {
-                const D3DXVECTOR2 centre((i + 0.5f) / desc.Width, (j + 0.5f) / desc.Height);
-                D3DXVECTOR4 value(0.0f, 0.0f, 0.0f, 0.0f);
-                pFunction(&value, &centre, &size, pData);
-                storeTexel(desc.Format, value, row + i * texelSize);
-            }
-        }
+        storeBlock(desc.Format, locked.pBits, locked.Pitch, 0, desc.Width, desc.Height, 1,
+                   [&](UINT i, UINT j, UINT) {
+                       const D3DXVECTOR2 centre((i + 0.5f) / desc.Width, (j + 0.5f) / desc.Height);
+                       D3DXVECTOR4 value(0.0f, 0.0f, 0.0f, 0.0f);
+                       pFunction(&value, &centre, &size, pData);
+                       return value;
+                   });
         pTexture->UnlockRect(level);
     }
     return S_OK;
@@ -70,33 +86,23 @@ HRESULT D3DXFillTexture(IDirect3DTexture9* pTexture, LPD3DXFILL2D pFunction, LPV
 HRESULT D3DXFillVolumeTexture(IDirect3DVolumeTexture9* pVolumeTexture, LPD3DXFILL3D pFunction,
                               LPVOID pData) {
     if (!pVolumeTexture || !pFunction) return D3DERR_INVALIDCALL;
+    if (!everyLevelWritable<D3DVOLUME_DESC>(pVolumeTexture)) return D3DERR_INVALIDCALL;
     const DWORD levels = pVolumeTexture->GetLevelCount();
-    for (DWORD level = 0; level < levels; ++level) {
-        D3DVOLUME_DESC desc;
-        if (FAILED(pVolumeTexture->GetLevelDesc(level, &desc)) ||
-            !d3dx::encodedTexelSize(desc.Format))
-            return D3DERR_INVALIDCALL;
-    }
     for (DWORD level = 0; level < levels; ++level) {
         D3DVOLUME_DESC desc;
         pVolumeTexture->GetLevelDesc(level, &desc);
         D3DLOCKED_BOX locked;
         const HRESULT hr = pVolumeTexture->LockBox(level, &locked, nullptr, 0);
         if (FAILED(hr)) return hr;
-        const std::size_t texelSize = d3dx::encodedTexelSize(desc.Format);
         const D3DXVECTOR3 size(1.0f / desc.Width, 1.0f / desc.Height, 1.0f / desc.Depth);
-        for (UINT k = 0; k < desc.Depth; ++k)
-            for (UINT j = 0; j < desc.Height; ++j) {
-                auto* row = static_cast<std::uint8_t*>(locked.pBits) +
-                            std::size_t(k) * locked.SlicePitch + std::size_t(j) * locked.RowPitch;
-                for (UINT i = 0; i < desc.Width; ++i) {
-                    const D3DXVECTOR3 centre((i + 0.5f) / desc.Width, (j + 0.5f) / desc.Height,
-                                             (k + 0.5f) / desc.Depth);
-                    D3DXVECTOR4 value(0.0f, 0.0f, 0.0f, 0.0f);
-                    pFunction(&value, &centre, &size, pData);
-                    storeTexel(desc.Format, value, row + i * texelSize);
-                }
-            }
+        storeBlock(desc.Format, locked.pBits, locked.RowPitch, locked.SlicePitch, desc.Width,
+                   desc.Height, desc.Depth, [&](UINT i, UINT j, UINT k) {
+                       const D3DXVECTOR3 centre((i + 0.5f) / desc.Width, (j + 0.5f) / desc.Height,
+                                                (k + 0.5f) / desc.Depth);
+                       D3DXVECTOR4 value(0.0f, 0.0f, 0.0f, 0.0f);
+                       pFunction(&value, &centre, &size, pData);
+                       return value;
+                   });
         pVolumeTexture->UnlockBox(level);
     }
     return S_OK;
@@ -136,14 +142,14 @@ HRESULT D3DXLoadVolumeFromFileA(IDirect3DVolume9* pDestVolume, const PALETTEENTR
     D3DLOCKED_BOX locked;
     const HRESULT hr = pDestVolume->LockBox(&locked, nullptr, 0);
     if (FAILED(hr)) return hr;
-    for (UINT z = 0; z < source.depth; ++z)
-        for (UINT y = 0; y < source.height; ++y) {
-            auto* row = static_cast<std::uint8_t*>(locked.pBits) +
-                        std::size_t(destBox.Front + z) * locked.SlicePitch +
-                        std::size_t(destBox.Top + y) * locked.RowPitch + destBox.Left * texelSize;
-            for (UINT x = 0; x < source.width; ++x)
-                d3dx::encodeTexel(desc.Format, source.texel(x, y, z), row + x * texelSize);
-        }
+    auto* corner = static_cast<std::uint8_t*>(locked.pBits) +
+                   std::size_t(destBox.Front) * locked.SlicePitch +
+                   std::size_t(destBox.Top) * locked.RowPitch + destBox.Left * texelSize;
+    storeBlock(desc.Format, corner, locked.RowPitch, locked.SlicePitch, source.width, source.height,
+               source.depth, [&](UINT x, UINT y, UINT z) {
+                   const float* texel = source.texel(x, y, z);
+                   return D3DXVECTOR4(texel[0], texel[1], texel[2], texel[3]);
+               });
     pDestVolume->UnlockBox();
 
     if (pSrcInfo) {

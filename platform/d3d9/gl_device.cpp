@@ -113,6 +113,33 @@ GLint minificationFilter(DWORD minFilter, DWORD mipFilter) {
     }
 }
 
+// A primitive type's GL mode and how many vertices (or indices) `n` primitives take:
+// n * verticesPerPrimitive + extraVertices.
+struct Topology {
+    D3DPRIMITIVETYPE type;
+    GLenum mode;
+    std::uint64_t verticesPerPrimitive;
+    std::uint64_t extraVertices;
+};
+
+constexpr Topology kTopologies[] = {
+    {D3DPT_POINTLIST, GL_POINTS, 1, 0},
+    {D3DPT_LINELIST, GL_LINES, 2, 0},
+    {D3DPT_LINESTRIP, GL_LINE_STRIP, 1, 1},
+    {D3DPT_TRIANGLELIST, GL_TRIANGLES, 3, 0},
+    {D3DPT_TRIANGLESTRIP, GL_TRIANGLE_STRIP, 1, 2},
+    {D3DPT_TRIANGLEFAN, GL_TRIANGLE_FAN, 1, 2},
+};
+
+const Topology* topologyOf(D3DPRIMITIVETYPE type) {
+    for (const Topology& topology : kTopologies) {
+        if (topology.type == type) {
+            return &topology;
+        }
+    }
+    return nullptr;
+}
+
 struct AttributeFormat {
     GLint size;
     GLenum type;
@@ -341,12 +368,7 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
         levels = fullChainLength(width, height, 1);
     }
     auto* created = new Texture(this, *format, width, height, levels, usage, pool, false);
-    if (created->hasGl()) {
-        std::lock_guard lock(mutex_);
-        pool_->bind();
-        created->createGl();
-        pool_->publish();
-    }
+    createTextureGl(*created);
     *texture = created;
     return S_OK;
 }
@@ -369,14 +391,19 @@ HRESULT Device::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT le
         levels = fullChainLength(width, height, depth);
     }
     auto* created = new VolumeTexture(this, *format, width, height, depth, levels, usage, pool);
-    if (created->hasGl()) {
-        std::lock_guard lock(mutex_);
-        pool_->bind();
-        created->createGl();
-        pool_->publish();
-    }
+    createTextureGl(*created);
     *texture = created;
     return S_OK;
+}
+
+void Device::createTextureGl(TextureCore& texture) {
+    if (!texture.hasGl()) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    pool_->bind();
+    texture.createGl();
+    pool_->publish();
 }
 
 HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
@@ -792,36 +819,13 @@ void Device::applyPipeline(ContextState& context) {
 }
 
 HRESULT Device::draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& range) {
-    GLenum mode = GL_TRIANGLES;
-    std::uint64_t count = 0;
-    switch (type) {
-    case D3DPT_POINTLIST:
-        mode = GL_POINTS;
-        count = primitives;
-        break;
-    case D3DPT_LINELIST:
-        mode = GL_LINES;
-        count = std::uint64_t{primitives} * 2;
-        break;
-    case D3DPT_LINESTRIP:
-        mode = GL_LINE_STRIP;
-        count = std::uint64_t{primitives} + 1;
-        break;
-    case D3DPT_TRIANGLELIST:
-        mode = GL_TRIANGLES;
-        count = std::uint64_t{primitives} * 3;
-        break;
-    case D3DPT_TRIANGLESTRIP:
-        mode = GL_TRIANGLE_STRIP;
-        count = std::uint64_t{primitives} + 2;
-        break;
-    case D3DPT_TRIANGLEFAN:
-        mode = GL_TRIANGLE_FAN;
-        count = std::uint64_t{primitives} + 2;
-        break;
-    default:
+    const Topology* topology = topologyOf(type);
+    if (topology == nullptr) {
         return D3DERR_INVALIDCALL;
     }
+    const GLenum mode = topology->mode;
+    const std::uint64_t count =
+        std::uint64_t{primitives} * topology->verticesPerPrimitive + topology->extraVertices;
     if (primitives == 0) {
         return D3DERR_INVALIDCALL;
     }

@@ -93,6 +93,9 @@ class TextureCore : public Resource {
     ~TextureCore() override;
 
   private:
+    // The system copy's bytes at the box's first texel (left, top, front) of a level.
+    std::uint8_t* cornerBits(UINT level, const Box& box);
+
     const FormatInfo* format_;
     DWORD usage_;
     D3DPOOL pool_;
@@ -385,6 +388,8 @@ class Device final : public IDirect3DDevice9 {
     };
     HRESULT draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& range);
     void clearImplicitSurfaces();
+    // Makes a new texture's GL object (unless it lives in system memory) and publishes it.
+    void createTextureGl(TextureCore& texture);
 
     std::atomic<ULONG> refs_{1};
     std::shared_ptr<ContextPool> pool_;

@@ -164,8 +164,7 @@ void TextureCore::recreateGl() {
 void TextureCore::upload(UINT index, const Box& box) {
     const Level& level = levels_[index];
     const UnpackState unpack(static_cast<GLint>(level.width), static_cast<GLint>(level.height));
-    const std::uint8_t* bits = memory_.data() + level.offset + box.front * level.slicePitch +
-                               box.top * level.rowPitch + box.left * format_->bytesPerTexel;
+    const std::uint8_t* bits = cornerBits(index, box);
     const auto level_ = static_cast<GLint>(index);
     if (target_ == GL_TEXTURE_3D) {
         glTextureSubImage3D(
@@ -179,6 +178,12 @@ void TextureCore::upload(UINT index, const Box& box) {
                             static_cast<GLsizei>(box.bottom - box.top), format_->transferFormat,
                             format_->transferType, bits);
     }
+}
+
+std::uint8_t* TextureCore::cornerBits(UINT index, const Box& box) {
+    const Level& level = levels_[index];
+    return memory_.data() + level.offset + box.front * level.slicePitch + box.top * level.rowPitch +
+           box.left * format_->bytesPerTexel;
 }
 
 HRESULT TextureCore::lock(UINT index, const Box* box, DWORD flags, std::uint8_t** bits) {
@@ -198,8 +203,7 @@ HRESULT TextureCore::lock(UINT index, const Box* box, DWORD flags, std::uint8_t*
         return D3DERR_INVALIDCALL;
     }
     state = LockState{true, (flags & D3DLOCK_READONLY) != 0, region};
-    *bits = memory_.data() + level.offset + region.front * level.slicePitch +
-            region.top * level.rowPitch + region.left * format_->bytesPerTexel;
+    *bits = cornerBits(index, region);
     return S_OK;
 }
 
@@ -371,6 +375,21 @@ HRESULT Volume::UnlockBox() {
 // ---------------------------------------------------------------------------------------------
 // Buffers
 // ---------------------------------------------------------------------------------------------
+namespace {
+
+// Grows the byte range [begin, end) to cover [from, to); an empty range becomes [from, to).
+void extendRange(std::size_t& begin, std::size_t& end, std::size_t from, std::size_t to) {
+    if (end == begin) {
+        begin = from;
+        end = to;
+    } else {
+        begin = std::min(begin, from);
+        end = std::max(end, to);
+    }
+}
+
+} // namespace
+
 BufferCore::BufferCore(Device* device, UINT length, DWORD usage, D3DPOOL pool)
     : Resource(device, pool == D3DPOOL_DEFAULT, true), data_(length, 0), usage_(usage),
       pool_(pool) {
@@ -401,13 +420,7 @@ HRESULT BufferCore::lock(UINT offset, UINT size, void** data, DWORD flags) {
     std::lock_guard guard(mutex_);
     ++lockCount_;
     if ((flags & D3DLOCK_READONLY) == 0) {
-        if (lockEnd_ == lockBegin_) {
-            lockBegin_ = offset;
-            lockEnd_ = offset + count;
-        } else {
-            lockBegin_ = std::min<std::size_t>(lockBegin_, offset);
-            lockEnd_ = std::max(lockEnd_, offset + count);
-        }
+        extendRange(lockBegin_, lockEnd_, offset, offset + count);
     }
     *data = data_.data() + offset;
     return S_OK;
@@ -419,13 +432,7 @@ HRESULT BufferCore::unlock() {
         return D3DERR_INVALIDCALL;
     }
     if (--lockCount_ == 0 && lockEnd_ > lockBegin_) {
-        if (dirtyEnd_ == dirtyBegin_) {
-            dirtyBegin_ = lockBegin_;
-            dirtyEnd_ = lockEnd_;
-        } else {
-            dirtyBegin_ = std::min(dirtyBegin_, lockBegin_);
-            dirtyEnd_ = std::max(dirtyEnd_, lockEnd_);
-        }
+        extendRange(dirtyBegin_, dirtyEnd_, lockBegin_, lockEnd_);
         lockBegin_ = lockEnd_ = 0;
     }
     return S_OK;

@@ -53,10 +53,14 @@ float halfToFloat(std::uint16_t half) {
     return std::bit_cast<float>(sign | ((exponent + 112) << 23) | (mantissa << 13));
 }
 
-std::size_t encodedTexelSize(D3DFORMAT format) {
+namespace {
+
+// Bytes of one texel of every format the codec reads or writes.
+std::size_t texelBytes(D3DFORMAT format) {
     switch (format) {
+    case D3DFMT_L8:
+        return 1;
     case D3DFMT_A8R8G8B8:
-        return 4;
     case D3DFMT_R32F:
         return 4;
     case D3DFMT_A16B16G16R16F:
@@ -68,8 +72,6 @@ std::size_t encodedTexelSize(D3DFORMAT format) {
     }
 }
 
-namespace {
-
 std::uint8_t unorm8(float value) {
     // NaN fails the first comparison and becomes 0.
     const float clamped = value >= 0.0f ? std::min(value, 1.0f) : 0.0f;
@@ -77,6 +79,10 @@ std::uint8_t unorm8(float value) {
 }
 
 } // namespace
+
+std::size_t encodedTexelSize(D3DFORMAT format) {
+    return format == D3DFMT_L8 ? 0 : texelBytes(format); // L8 is only read
+}
 
 void encodeTexel(D3DFORMAT format, const float rgba[4], std::uint8_t* out) {
     switch (format) {
@@ -104,18 +110,7 @@ void encodeTexel(D3DFORMAT format, const float rgba[4], std::uint8_t* out) {
 }
 
 std::size_t decodedTexelSize(D3DFORMAT format) {
-    switch (format) {
-    case D3DFMT_L8:
-        return 1;
-    case D3DFMT_A8R8G8B8:
-        return 4;
-    case D3DFMT_A16B16G16R16F:
-        return 8;
-    case D3DFMT_A32B32G32R32F:
-        return 16;
-    default:
-        return 0;
-    }
+    return format == D3DFMT_R32F ? 0 : texelBytes(format); // R32F is only written
 }
 
 void decodeTexel(D3DFORMAT format, const std::uint8_t* in, float rgba[4]) {

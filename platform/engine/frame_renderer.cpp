@@ -113,17 +113,23 @@ struct Renderer {
 
 Renderer renderer;
 
+// Whether a shader or program reached `status`; if not, appends its info log to `log`.
+bool reached(GLuint object, GLenum status, PFNGLGETSHADERIVPROC getStatus,
+             PFNGLGETSHADERINFOLOGPROC getLog, std::string& log) {
+    GLint ok = GL_FALSE;
+    getStatus(object, status, &ok);
+    if (ok) return true;
+    char text[1024] = {};
+    getLog(object, sizeof text, nullptr, text);
+    log += text;
+    return false;
+}
+
 GLuint compileStage(GLenum stage, const char* source, std::string& log) {
     const GLuint shader = glCreateShader(stage);
     glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
-    GLint compiled = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
-    if (!compiled) {
-        char text[1024] = {};
-        glGetShaderInfoLog(shader, sizeof text, nullptr, text);
-        log += text;
-    }
+    reached(shader, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog, log);
     return shader;
 }
 
@@ -137,12 +143,8 @@ GLuint linkProgram(const char* vertexSource, const char* fragmentSource) {
     glLinkProgram(program);
     glDeleteShader(vertex);
     glDeleteShader(fragment);
-    GLint linked = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &linked);
-    if (!linked) {
-        char text[1024] = {};
-        glGetProgramInfoLog(program, sizeof text, nullptr, text);
-        reportProblem("the engine's shaders do not build: " + log + text);
+    if (!reached(program, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, log)) {
+        reportProblem("the engine's shaders do not build: " + log);
         glDeleteProgram(program);
         return 0;
     }

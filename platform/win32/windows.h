@@ -13,8 +13,7 @@
 #include <cstdint>
 
 // ---------------------------------------------------------------------------------------------
-// Base types. They are the same aliases that platform/d3d9/d3d9.h declares, so both headers
-// can be included together (redeclaring an alias to the same type is allowed).
+// Base types (platform/d3d9/d3d9.h builds on these, as Direct3D's header builds on Windows')
 // ---------------------------------------------------------------------------------------------
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;

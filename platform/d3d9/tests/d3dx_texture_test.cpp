@@ -3,6 +3,7 @@
 #include "platform/d3d9/d3dx9.h"
 #include "platform/d3d9/gl_device.h"
 #include "platform/d3d9/tests/gl_test_support.h"
+#include "platform/d3d9/texel_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -313,7 +314,7 @@ DdsFile makeDds(SourceFormat format, std::uint32_t w, std::uint32_t h, std::uint
         case SourceFormat::A16B16G16R16F:
         case SourceFormat::DX10Half:
             for (int c = 0; c < 4; ++c) {
-                const std::uint16_t half = d3d9gl::test::floatToHalf(v[c]);
+                const std::uint16_t half = d3dx::floatToHalf(v[c]);
                 file.bytes.insert(file.bytes.end(), {std::uint8_t(half), std::uint8_t(half >> 8)});
             }
             break;
@@ -342,7 +343,7 @@ std::vector<float> sourceValues(SourceFormat format, std::size_t texels) {
     }
     if (format == SourceFormat::A16B16G16R16F || format == SourceFormat::DX10Half)
         for (float& v : values)
-            v = d3d9gl::test::halfToFloat(d3d9gl::test::floatToHalf(v));
+            v = d3dx::halfToFloat(d3dx::floatToHalf(v));
     return values;
 }
 

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -24,20 +23,29 @@ Ref<IDirect3DDevice9> makeHeadlessDevice(UINT width, UINT height) {
 
 namespace {
 
+// Whether `object` reached `status` (compile or link); if not, appends its info log to *log.
+bool reached(GLuint object, GLenum status, PFNGLGETSHADERIVPROC getStatus,
+             PFNGLGETSHADERINFOLOGPROC getLog, std::string* log) {
+    GLint ok = GL_FALSE;
+    getStatus(object, status, &ok);
+    if (ok == GL_TRUE) {
+        return true;
+    }
+    char buffer[4096] = {};
+    getLog(object, sizeof buffer, nullptr, buffer);
+    if (log != nullptr) {
+        *log += buffer;
+    }
+    return false;
+}
+
 GLuint compileStage(GLenum stage, const std::string& source, std::string* log) {
     const std::string text = "#version 450 core\n" + source;
     const char* pointer = text.c_str();
     const GLuint shader = glCreateShader(stage);
     glShaderSource(shader, 1, &pointer, nullptr);
     glCompileShader(shader);
-    GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (ok != GL_TRUE) {
-        char buffer[4096] = {};
-        glGetShaderInfoLog(shader, sizeof buffer, nullptr, buffer);
-        if (log != nullptr) {
-            *log += buffer;
-        }
+    if (!reached(shader, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog, log)) {
         glDeleteShader(shader);
         return 0;
     }
@@ -57,14 +65,7 @@ GLuint compileProgram(IDirect3DDevice9* device, const std::string& vertexSource,
         glAttachShader(program, vertex);
         glAttachShader(program, fragment);
         glLinkProgram(program);
-        GLint ok = GL_FALSE;
-        glGetProgramiv(program, GL_LINK_STATUS, &ok);
-        if (ok != GL_TRUE) {
-            char buffer[4096] = {};
-            glGetProgramInfoLog(program, sizeof buffer, nullptr, buffer);
-            if (log != nullptr) {
-                *log += buffer;
-            }
+        if (!reached(program, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog, log)) {
             glDeleteProgram(program);
             program = 0;
         }
@@ -79,6 +80,25 @@ void deleteProgram(IDirect3DDevice9* device, GLuint program) {
     bindThreadContext(device);
     glDeleteProgram(program);
 }
+
+const char* const kQuadVertexShader = R"(
+layout(location = 0) in vec4 position;
+layout(location = 2) in vec2 texcoord;
+out vec2 uv;
+uniform vec2 d3d9_pixelOffset;
+void main() {
+    uv = texcoord;
+    gl_Position = vec4(position.xy, 0.0, 1.0);
+    gl_Position.xy += d3d9_pixelOffset * gl_Position.w;
+}
+)";
+
+const char* const kCopyFragmentShader = R"(
+in vec2 uv;
+layout(location = 0) out vec4 color;
+uniform sampler2D source;
+void main() { color = texture(source, uv); }
+)";
 
 void targetQuad(UINT width, UINT height, QuadVertex out[4]) {
     const float left = -1.0f - 1.0f / static_cast<float>(width);
@@ -114,6 +134,24 @@ Ref<IDirect3DVertexBuffer9> makeVertexBuffer(IDirect3DDevice9* device, const voi
         buffer->Unlock();
     }
     return buffer;
+}
+
+Ref<IDirect3DVertexBuffer9> makeTargetQuadBuffer(IDirect3DDevice9* device, UINT width,
+                                                 UINT height) {
+    QuadVertex quad[4];
+    targetQuad(width, height, quad);
+    return makeVertexBuffer(device, quad, sizeof quad);
+}
+
+void drawQuad(IDirect3DDevice9* device, IDirect3DSurface9* target, IDirect3DVertexBuffer9* quad,
+              GLuint program) {
+    Ref<IDirect3DSurface9> saved;
+    device->GetRenderTarget(0, saved.out());
+    device->SetRenderTarget(0, target);
+    device->SetStreamSource(0, quad, 0, sizeof(QuadVertex));
+    setProgram(device, program);
+    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+    device->SetRenderTarget(0, saved.get());
 }
 
 namespace {
@@ -169,66 +207,6 @@ bool ensureDisplay() {
     }
     setenv("DISPLAY", (":" + number).c_str(), 1);
     return true;
-}
-
-std::uint16_t floatToHalf(float value) {
-    const auto bits = std::bit_cast<std::uint32_t>(value);
-    const auto sign = static_cast<std::uint16_t>((bits >> 16) & 0x8000u);
-    const std::uint32_t exponent = (bits >> 23) & 0xFFu;
-    std::uint32_t mantissa = bits & 0x7FFFFFu;
-    if (exponent == 0xFF) { // infinity or NaN
-        return static_cast<std::uint16_t>(sign | 0x7C00u | (mantissa != 0 ? 0x200u : 0u));
-    }
-    const int halfExponent = static_cast<int>(exponent) - 127 + 15;
-    if (halfExponent >= 31) {
-        return static_cast<std::uint16_t>(sign | 0x7C00u);
-    }
-    if (halfExponent <= 0) { // subnormal half, or zero
-        if (halfExponent < -10) {
-            return sign;
-        }
-        mantissa |= 0x800000u;
-        const int shift = 14 - halfExponent;
-        std::uint32_t half = mantissa >> shift;
-        const std::uint32_t rest = mantissa & ((1u << shift) - 1);
-        const std::uint32_t halfway = 1u << (shift - 1);
-        if (rest > halfway || (rest == halfway && (half & 1u) != 0)) {
-            ++half;
-        }
-        return static_cast<std::uint16_t>(sign | half);
-    }
-    std::uint32_t half = (static_cast<std::uint32_t>(halfExponent) << 10) | (mantissa >> 13);
-    const std::uint32_t rest = mantissa & 0x1FFFu;
-    if (rest > 0x1000u || (rest == 0x1000u && (half & 1u) != 0)) {
-        ++half; // may carry into the exponent, which rounds up to infinity correctly
-    }
-    return static_cast<std::uint16_t>(sign | half);
-}
-
-float halfToFloat(std::uint16_t half) {
-    const std::uint32_t sign = (half & 0x8000u) << 16;
-    const std::uint32_t exponent = (half >> 10) & 0x1Fu;
-    std::uint32_t mantissa = half & 0x3FFu;
-    std::uint32_t bits = 0;
-    if (exponent == 0) {
-        if (mantissa == 0) {
-            bits = sign;
-        } else { // subnormal: normalise
-            int shift = 0;
-            while ((mantissa & 0x400u) == 0) {
-                mantissa <<= 1;
-                ++shift;
-            }
-            mantissa &= 0x3FFu;
-            bits =
-                sign | (static_cast<std::uint32_t>(127 - 15 + 1 - shift) << 23) | (mantissa << 13);
-        }
-    } else if (exponent == 31) {
-        bits = sign | 0x7F800000u | (mantissa << 13);
-    } else {
-        bits = sign | ((exponent - 15 + 127) << 23) | (mantissa << 13);
-    }
-    return std::bit_cast<float>(bits);
 }
 
 } // namespace d3d9gl::test

@@ -5,7 +5,6 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/d3d9/gl_device.h"
 
-#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -60,6 +59,13 @@ GLuint compileProgram(IDirect3DDevice9* device, const std::string& vertexSource,
                       const std::string& fragmentSource, std::string* log = nullptr);
 void deleteProgram(IDirect3DDevice9* device, GLuint program);
 
+// The vertex stage of render-to-texture quads: passes the QuadVertex position and its texture
+// coordinate (as `uv`) through, with the pixel-centre correction.
+extern const char* const kQuadVertexShader;
+// A fragment stage that copies `sampler2D source` at `uv`, which the half-texel shifted quad
+// puts on each texel's centre.
+extern const char* const kCopyFragmentShader;
+
 // The vertex of render-to-texture quads: clip position (x, y, z, w) and texture coordinate.
 struct QuadVertex {
     float x, y, z, w;
@@ -75,13 +81,17 @@ Ref<IDirect3DVertexDeclaration9> makeQuadDeclaration(IDirect3DDevice9* device);
 // A default-pool vertex buffer holding `bytes` bytes of `data`.
 Ref<IDirect3DVertexBuffer9> makeVertexBuffer(IDirect3DDevice9* device, const void* data,
                                              UINT bytes);
+// A default-pool vertex buffer holding targetQuad(width, height).
+Ref<IDirect3DVertexBuffer9> makeTargetQuadBuffer(IDirect3DDevice9* device, UINT width, UINT height);
+
+// Draws the 4-vertex strip in `quad` (QuadVertex, with the device's current declaration) into
+// `target` with `program`, the way a generation pass does: the previous render target is put
+// back afterwards. The draw is expected to succeed.
+void drawQuad(IDirect3DDevice9* device, IDirect3DSurface9* target, IDirect3DVertexBuffer9* quad,
+              GLuint program);
 
 // For windowed tests: when DISPLAY is unset, starts an Xvfb server on a free display, points
 // DISPLAY at it and stops it when the process ends. False when there is no display to be had.
 bool ensureDisplay();
-
-// IEEE 754 half precision, round to nearest even.
-std::uint16_t floatToHalf(float value);
-float halfToFloat(std::uint16_t half);
 
 } // namespace d3d9gl::test

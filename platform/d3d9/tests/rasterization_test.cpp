@@ -258,9 +258,7 @@ void main() {
     std::string log;
     const GLuint program = compileProgram(device.get(), depthVertexShader, colorShader, &log);
     ASSERT_NE(program, 0u) << log;
-    QuadVertex quad[4];
-    targetQuad(64, 64, quad);
-    Ref<IDirect3DVertexBuffer9> buffer = makeVertexBuffer(device.get(), quad, sizeof quad);
+    Ref<IDirect3DVertexBuffer9> buffer = makeTargetQuadBuffer(device.get(), 64, 64);
     device->SetStreamSource(0, buffer.get(), 0, sizeof(QuadVertex));
     setProgram(device.get(), program);
     ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), S_OK);

@@ -35,17 +35,6 @@ class Resources : public ::testing::Test {
     // sampler and returns the target's bytes (B, G, R, A), top row first.
     std::vector<std::uint8_t> sampleLevel(IDirect3DTexture9* source, UINT level, UINT width,
                                           UINT height) {
-        const char* const vertexShader = R"(
-layout(location = 0) in vec4 position;
-layout(location = 2) in vec2 texcoord;
-out vec2 uv;
-uniform vec2 d3d9_pixelOffset;
-void main() {
-    uv = texcoord;
-    gl_Position = vec4(position.xy, 0.0, 1.0);
-    gl_Position.xy += d3d9_pixelOffset * gl_Position.w;
-}
-)";
         const char* const fragmentShader = R"(
 in vec2 uv;
 layout(location = 0) out vec4 color;
@@ -54,7 +43,8 @@ uniform float level;
 void main() { color = textureLod(source, uv, level); }
 )";
         std::string log;
-        const GLuint program = compileProgram(device.get(), vertexShader, fragmentShader, &log);
+        const GLuint program =
+            compileProgram(device.get(), kQuadVertexShader, fragmentShader, &log);
         EXPECT_NE(program, 0u) << log;
         bindThreadContext(device.get());
         glProgramUniform1f(program, glGetUniformLocation(program, "level"),
@@ -66,20 +56,12 @@ void main() { color = textureLod(source, uv, level); }
         Ref<IDirect3DSurface9> targetSurface, copySurface;
         target->GetSurfaceLevel(0, targetSurface.out());
         copy->GetSurfaceLevel(0, copySurface.out());
-        QuadVertex quad[4];
-        targetQuad(width, height, quad);
-        Ref<IDirect3DVertexBuffer9> buffer = makeVertexBuffer(device.get(), quad, sizeof quad);
+        Ref<IDirect3DVertexBuffer9> buffer = makeTargetQuadBuffer(device.get(), width, height);
         Ref<IDirect3DVertexDeclaration9> declaration = makeQuadDeclaration(device.get());
-        Ref<IDirect3DSurface9> saved;
-        device->GetRenderTarget(0, saved.out());
-        device->SetRenderTarget(0, targetSurface.get());
         device->SetVertexDeclaration(declaration.get());
-        device->SetStreamSource(0, buffer.get(), 0, sizeof(QuadVertex));
         device->SetTexture(0, source);
         device->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
-        setProgram(device.get(), program);
-        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
-        device->SetRenderTarget(0, saved.get());
+        drawQuad(device.get(), targetSurface.get(), buffer.get(), program);
         device->SetTexture(0, nullptr);
         device->SetStreamSource(0, nullptr, 0, 0);
         setProgram(device.get(), 0);

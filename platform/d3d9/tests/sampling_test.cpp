@@ -3,6 +3,8 @@
 // 64^3 A16B16G16R16F volume filled level by level through LockBox.
 #include "gl_test_support.h"
 
+#include "platform/d3d9/texel_codec.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,18 +14,6 @@
 namespace d3d9gl::test {
 namespace {
 
-const char* const kQuadVertexShader = R"(
-layout(location = 0) in vec4 position;
-layout(location = 2) in vec2 texcoord;
-out vec2 uv;
-uniform vec2 d3d9_pixelOffset;
-void main() {
-    uv = texcoord;
-    gl_Position = vec4(position.xy, 0.0, 1.0);
-    gl_Position.xy += d3d9_pixelOffset * gl_Position.w;
-}
-)";
-
 // The first pass: each texel gets a pattern of its own column and row.
 const char* const kPatternFragmentShader = R"(
 layout(location = 0) out vec4 color;
@@ -32,15 +22,6 @@ void main() {
     float j = floor(gl_FragCoord.y);
     color = vec4(i + 4.0 * j, 0.5 * i - j, j * 0.25, 7.0 - i);
 }
-)";
-
-// The second pass: reads the source at the interpolated texture coordinate, which Direct3D's
-// half-texel shifted quad puts on the texel's centre.
-const char* const kCopyFragmentShader = R"(
-in vec2 uv;
-layout(location = 0) out vec4 color;
-uniform sampler2D source;
-void main() { color = texture(source, uv); }
 )";
 
 // Reads level `level` of a volume at the centre of texel (x, y, slice), with the level's slices
@@ -103,15 +84,11 @@ class Sampling : public ::testing::Test {
     void drawInto(IDirect3DTexture9* target, GLuint program) {
         D3DSURFACE_DESC desc;
         target->GetLevelDesc(0, &desc);
-        QuadVertex quad[4];
-        targetQuad(desc.Width, desc.Height, quad);
-        Ref<IDirect3DVertexBuffer9> buffer = makeVertexBuffer(device.get(), quad, sizeof quad);
+        Ref<IDirect3DVertexBuffer9> buffer =
+            makeTargetQuadBuffer(device.get(), desc.Width, desc.Height);
         Ref<IDirect3DSurface9> surface;
         target->GetSurfaceLevel(0, surface.out());
-        device->SetRenderTarget(0, surface.get());
-        device->SetStreamSource(0, buffer.get(), 0, sizeof(QuadVertex));
-        setProgram(device.get(), program);
-        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+        drawQuad(device.get(), surface.get(), buffer.get(), program);
     }
 
     // Level 0 of an A32B32G32R32F render target, read back.
@@ -215,10 +192,10 @@ TEST_F(Sampling, HalfFloatVolumeLevelsReadAtTheirCentres) {
                                                      z * locked.SlicePitch + y * locked.RowPitch);
                 for (UINT x = 0; x < n; ++x) {
                     const Pattern p = value(x, y, z, level);
-                    row[4 * x + 0] = floatToHalf(p.r); // R first in memory
-                    row[4 * x + 1] = floatToHalf(p.g);
-                    row[4 * x + 2] = floatToHalf(p.b);
-                    row[4 * x + 3] = floatToHalf(p.a);
+                    row[4 * x + 0] = d3dx::floatToHalf(p.r); // R first in memory
+                    row[4 * x + 1] = d3dx::floatToHalf(p.g);
+                    row[4 * x + 2] = d3dx::floatToHalf(p.b);
+                    row[4 * x + 3] = d3dx::floatToHalf(p.a);
                 }
             }
         }
@@ -252,21 +229,6 @@ TEST_F(Sampling, HalfFloatVolumeLevelsReadAtTheirCentres) {
         }
     }
     device->SetTexture(0, nullptr);
-}
-
-TEST(HalfFloat, ConversionsRoundTripAndRound) {
-    EXPECT_EQ(floatToHalf(1.0f), 0x3C00);
-    EXPECT_EQ(floatToHalf(-2.0f), 0xC000);
-    EXPECT_EQ(floatToHalf(65504.0f), 0x7BFF);
-    EXPECT_EQ(floatToHalf(1e6f), 0x7C00);
-    EXPECT_EQ(floatToHalf(5.9604645e-8f), 0x0001); // smallest subnormal
-    EXPECT_EQ(floatToHalf(1.0f + 1.0f / 2048.0f), 0x3C00) << "ties to even";
-    EXPECT_EQ(floatToHalf(1.0f + 3.0f / 2048.0f), 0x3C02) << "ties to even";
-    for (std::uint32_t bits = 0; bits < 0x7C00; ++bits) {
-        const auto half = static_cast<std::uint16_t>(bits);
-        ASSERT_EQ(floatToHalf(halfToFloat(half)), half);
-        ASSERT_EQ(floatToHalf(-halfToFloat(half)), half | 0x8000);
-    }
 }
 
 } // namespace

@@ -17,7 +17,9 @@ TEST(HalfFloat, KnownValues) {
     EXPECT_EQ(floatToHalf(1.0f), 0x3C00);
     EXPECT_EQ(floatToHalf(-2.0f), 0xC000);
     EXPECT_EQ(floatToHalf(0.5f), 0x3800);
-    EXPECT_EQ(floatToHalf(32767.0f / 32768.0f), 0x3C00); // rounds up to 1
+    EXPECT_EQ(floatToHalf(32767.0f / 32768.0f), 0x3C00);   // rounds up to 1
+    EXPECT_EQ(floatToHalf(1.0f + 1.0f / 2048.0f), 0x3C00); // ties to even: down
+    EXPECT_EQ(floatToHalf(1.0f + 3.0f / 2048.0f), 0x3C02); // ties to even: up
     EXPECT_EQ(floatToHalf(0.1f), 0x2E66);
     EXPECT_EQ(floatToHalf(65504.0f), 0x7BFF); // largest finite half
     EXPECT_EQ(floatToHalf(65519.0f), 0x7BFF); // just below the halfway point

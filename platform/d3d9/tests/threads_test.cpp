@@ -23,30 +23,11 @@ constexpr int kPassesPerWorker = 150;
 constexpr int kPassesPerWorker = 400;
 #endif
 
-const char* const kVertexShader = R"(
-layout(location = 0) in vec4 position;
-layout(location = 2) in vec2 texcoord;
-out vec2 uv;
-uniform vec2 d3d9_pixelOffset;
-void main() {
-    uv = texcoord;
-    gl_Position = vec4(position.xy, 0.0, 1.0);
-    gl_Position.xy += d3d9_pixelOffset * gl_Position.w;
-}
-)";
-
 // value + the texel's column, so that a pass that covered the wrong texels shows.
 const char* const kValueShader = R"(
 layout(location = 0) out vec4 color;
 uniform float value;
 void main() { color = vec4(value + floor(gl_FragCoord.x), 0.0, 0.0, 1.0); }
-)";
-
-const char* const kCopyShader = R"(
-in vec2 uv;
-layout(location = 0) out vec4 color;
-uniform sampler2D source;
-void main() { color = texture(source, uv); }
 )";
 
 constexpr UINT kSize = 32;
@@ -56,7 +37,6 @@ struct Fixture {
     Ref<IDirect3DVertexDeclaration9> declaration;
     GLuint valueProgram = 0;
     GLuint copyProgram = 0;
-    QuadVertex quad[4];
 
     bool make() {
         device = makeHeadlessDevice(kSize, kSize);
@@ -65,10 +45,9 @@ struct Fixture {
         }
         declaration = makeQuadDeclaration(device.get());
         std::string log;
-        valueProgram = compileProgram(device.get(), kVertexShader, kValueShader, &log);
-        copyProgram = compileProgram(device.get(), kVertexShader, kCopyShader, &log);
+        valueProgram = compileProgram(device.get(), kQuadVertexShader, kValueShader, &log);
+        copyProgram = compileProgram(device.get(), kQuadVertexShader, kCopyFragmentShader, &log);
         EXPECT_TRUE(valueProgram != 0 && copyProgram != 0) << log;
-        targetQuad(kSize, kSize, quad);
         return valueProgram != 0 && copyProgram != 0;
     }
     ~Fixture() {
@@ -76,6 +55,11 @@ struct Fixture {
             deleteProgram(device.get(), valueProgram);
             deleteProgram(device.get(), copyProgram);
         }
+    }
+
+    // A kSize x kSize R32F texture of one level.
+    HRESULT createTexture(DWORD usage, D3DPOOL pool, IDirect3DTexture9** texture) {
+        return device->CreateTexture(kSize, kSize, 1, usage, D3DFMT_R32F, pool, texture, nullptr);
     }
 
     Ref<IDirect3DSurface9> surfaceOf(IDirect3DTexture9* texture) {
@@ -87,16 +71,10 @@ struct Fixture {
     // Draws the value pass into `target` with `buffer` as the quad, the way a generation pass
     // does: save the render target, draw, restore.
     void drawValue(IDirect3DSurface9* target, IDirect3DVertexBuffer9* buffer, float value) {
-        Ref<IDirect3DSurface9> saved;
-        device->GetRenderTarget(0, saved.out());
-        device->SetRenderTarget(0, target);
         device->SetVertexDeclaration(declaration.get());
-        device->SetStreamSource(0, buffer, 0, sizeof(QuadVertex));
         bindThreadContext(device.get());
         glProgramUniform1f(valueProgram, glGetUniformLocation(valueProgram, "value"), value);
-        setProgram(device.get(), valueProgram);
-        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
-        device->SetRenderTarget(0, saved.get());
+        drawQuad(device.get(), target, buffer, valueProgram);
     }
 
     // Texels of `copy` (R32F, kSize x kSize) that differ from value + column.
@@ -118,7 +96,7 @@ struct Fixture {
     }
 
     Ref<IDirect3DVertexBuffer9> makeQuadBuffer() {
-        return makeVertexBuffer(device.get(), quad, sizeof quad);
+        return makeTargetQuadBuffer(device.get(), kSize, kSize);
     }
 };
 
@@ -128,9 +106,7 @@ TEST(Threads, WorkersAndMainThreadEachReadBackTheirOwnPasses) {
     IDirect3DDevice9* device = fixture.device.get();
     // One target shared by both workers (like the density target), a read-back copy each.
     Ref<IDirect3DTexture9> shared;
-    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
-                                    D3DPOOL_DEFAULT, shared.out(), nullptr),
-              S_OK);
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, shared.out()), S_OK);
     Ref<IDirect3DSurface9> sharedSurface = fixture.surfaceOf(shared.get());
     std::mutex generationLock;
     std::atomic<int> wrongPasses{0};
@@ -138,9 +114,7 @@ TEST(Threads, WorkersAndMainThreadEachReadBackTheirOwnPasses) {
 
     const auto worker = [&](int slot) {
         Ref<IDirect3DTexture9> copy;
-        EXPECT_EQ(device->CreateTexture(kSize, kSize, 1, 0, D3DFMT_R32F, D3DPOOL_SYSTEMMEM,
-                                        copy.out(), nullptr),
-                  S_OK);
+        EXPECT_EQ(fixture.createTexture(0, D3DPOOL_SYSTEMMEM, copy.out()), S_OK);
         Ref<IDirect3DSurface9> copySurface = fixture.surfaceOf(copy.get());
         for (int pass = 0; pass < kPassesPerWorker; ++pass) {
             // A mesh-like buffer made, filled and released outside the lock.
@@ -195,15 +169,9 @@ TEST(Threads, WorkPublishedOnOneContextIsSeenOnAnother) {
     ASSERT_TRUE(fixture.make());
     IDirect3DDevice9* device = fixture.device.get();
     Ref<IDirect3DTexture9> drawn, copied, readback;
-    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
-                                    D3DPOOL_DEFAULT, drawn.out(), nullptr),
-              S_OK);
-    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
-                                    D3DPOOL_DEFAULT, copied.out(), nullptr),
-              S_OK);
-    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, 0, D3DFMT_R32F, D3DPOOL_SYSTEMMEM,
-                                    readback.out(), nullptr),
-              S_OK);
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, drawn.out()), S_OK);
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, copied.out()), S_OK);
+    ASSERT_EQ(fixture.createTexture(0, D3DPOOL_SYSTEMMEM, readback.out()), S_OK);
     Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
     Ref<IDirect3DSurface9> drawnSurface = fixture.surfaceOf(drawn.get());
     Ref<IDirect3DSurface9> copiedSurface = fixture.surfaceOf(copied.get());
@@ -211,15 +179,9 @@ TEST(Threads, WorkPublishedOnOneContextIsSeenOnAnother) {
 
     const auto copyOnAnotherThread = [&](IDirect3DBaseTexture9* source) {
         std::thread([&] {
-            Ref<IDirect3DSurface9> saved;
-            device->GetRenderTarget(0, saved.out());
-            device->SetRenderTarget(0, copiedSurface.get());
             device->SetTexture(0, source);
-            setProgram(device, fixture.copyProgram);
-            device->SetStreamSource(0, quad.get(), 0, sizeof(QuadVertex));
-            EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+            drawQuad(device, copiedSurface.get(), quad.get(), fixture.copyProgram);
             device->SetTexture(0, nullptr);
-            device->SetRenderTarget(0, saved.get());
         }).join();
         EXPECT_EQ(device->GetRenderTargetData(copiedSurface.get(), readbackSurface.get()), S_OK);
     };
@@ -232,9 +194,7 @@ TEST(Threads, WorkPublishedOnOneContextIsSeenOnAnother) {
     }
 
     Ref<IDirect3DTexture9> managed;
-    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, 0, D3DFMT_R32F, D3DPOOL_MANAGED, managed.out(),
-                                    nullptr),
-              S_OK);
+    ASSERT_EQ(fixture.createTexture(0, D3DPOOL_MANAGED, managed.out()), S_OK);
     for (int round = 0; round < 3; ++round) {
         const float value = -50.0f * static_cast<float>(round + 1);
         D3DLOCKED_RECT locked;
@@ -283,9 +243,7 @@ TEST(Threads, ReleaseWithoutContextDeletesLater) {
     ASSERT_TRUE(fixture.make());
     IDirect3DDevice9* device = fixture.device.get();
     Ref<IDirect3DTexture9> target;
-    ASSERT_EQ(device->CreateTexture(kSize, kSize, 1, D3DUSAGE_RENDERTARGET, D3DFMT_R32F,
-                                    D3DPOOL_DEFAULT, target.out(), nullptr),
-              S_OK);
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, target.out()), S_OK);
     Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
     fixture.drawValue(fixture.surfaceOf(target.get()).get(), quad.get(), 1.0f);
     bindThreadContext(device);
