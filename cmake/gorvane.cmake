@@ -2,14 +2,27 @@
 
 set(GORVANE_SANITIZER_DIR ${PROJECT_SOURCE_DIR}/scripts/sanitizers)
 
-# gorvane_test(NAME SOURCES src... LIBS lib... [LABELS label...] [TIMEOUT seconds])
-# A GoogleTest executable registered with CTest. Tests labelled "threads" run the workers or
-# several device threads and are run again in the ThreadSanitizer configuration; tests
-# labelled "gl" need an OpenGL context (headless on llvmpipe).
+option(GORVANE_THREADED_TESTS_ONLY
+       "Build only the tests labelled threads (the ThreadSanitizer configuration)" OFF)
+
+# gorvane_test(NAME SOURCES src... LIBS lib... [LABELS label...] [DEFINITIONS def...]
+#              [DEPENDS target...] [TIMEOUT seconds])
+# A GoogleTest executable registered with CTest; GORVANE_DATA_DIR names the data folder. Tests
+# labelled "threads" run the workers or several device threads and are run again in the
+# ThreadSanitizer configuration, which builds no other test; tests labelled "gl" need an
+# OpenGL context (headless on llvmpipe).
 function(gorvane_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;DEFINITIONS;DEPENDS" ${ARGN})
+    if(GORVANE_THREADED_TESTS_ONLY AND NOT "threads" IN_LIST ARG_LABELS)
+        return()
+    endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    target_compile_definitions(${name} PRIVATE GORVANE_DATA_DIR="${PROJECT_SOURCE_DIR}/data"
+                                               ${ARG_DEFINITIONS})
+    if(ARG_DEPENDS)
+        add_dependencies(${name} ${ARG_DEPENDS})
+    endif()
     add_test(NAME ${name} COMMAND ${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
@@ -21,11 +34,15 @@ function(gorvane_test name)
 endfunction()
 
 # gorvane_benchmark(NAME SOURCES src... LIBS lib...): a Google Benchmark program; it reports and
-# never fails the build or the tests.
+# never fails the build or the tests. GORVANE_DATA_DIR names the data folder.
 function(gorvane_benchmark name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    if(GORVANE_THREADED_TESTS_ONLY)
+        return()
+    endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
+    target_compile_definitions(${name} PRIVATE GORVANE_DATA_DIR="${PROJECT_SOURCE_DIR}/data")
 endfunction()
 
 # gorvane_fuzzer(NAME SOURCES src... LIBS lib... [SECONDS n]): a libFuzzer target, built only in
