@@ -23,7 +23,7 @@ std::vector<std::unique_ptr<BitmapObject>> bitmapStore;
 std::vector<std::unique_ptr<PanelObject>> panelStore;
 std::vector<PanelObject*> panelList;
 std::vector<std::unique_ptr<TextObject>> textStore;
-std::vector<QueuedText> textQueue;
+TextQueue textQueue;
 std::size_t textQueueCapacity = 256;
 bool textQueueOverflowReported = false;
 
@@ -122,7 +122,7 @@ const std::vector<PanelObject*>& panels() {
     return panelList;
 }
 
-std::vector<QueuedText>& queuedTexts() {
+TextQueue& queuedTexts() {
     return textQueue;
 }
 
@@ -293,7 +293,7 @@ void str_for_num(EngineText* text, EngineNumber number) {
 
 void draw_text(const char* characters, EngineNumber x, EngineNumber y, const EngineVector* colour) {
     if (!characters) return;
-    if (textQueue.size() >= textQueueCapacity) {
+    if (textQueue.texts.size() >= textQueueCapacity) {
         if (!textQueueOverflowReported)
             reportProblem("more than " + std::to_string(textQueueCapacity) +
                           " texts in one frame; the rest are not drawn (engine option -nx)");
@@ -305,6 +305,8 @@ void draw_text(const char* characters, EngineNumber x, EngineNumber y, const Eng
     };
     const EngineVector white{fromWhole(255), fromWhole(255), fromWhole(255)};
     const EngineVector& c = colour ? *colour : white;
-    textQueue.push_back(
-        QueuedText{characters, toReal(x), toReal(y), unit(c.x), unit(c.y), unit(c.z)});
+    const std::size_t first = textQueue.characters.size();
+    textQueue.characters.append(characters);
+    textQueue.texts.push_back(QueuedText{first, textQueue.characters.size() - first, toReal(x),
+                                         toReal(y), unit(c.x), unit(c.y), unit(c.z)});
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace engine {
@@ -26,16 +27,32 @@ struct TextObject : EngineText {
 };
 
 struct QueuedText {
+    std::size_t first, length; // its characters in TextQueue::characters
+    double x, y;               // top-left corner, pixels
+    float red, green, blue;    // 0..1
+};
+
+// The texts of one frame. Their characters are copied (the program rewrites one text object
+// between draws) into one buffer that keeps its capacity from frame to frame, so queueing a
+// text allocates nothing once the first frames have run.
+struct TextQueue {
+    std::vector<QueuedText> texts;
     std::string characters;
-    double x, y;            // top-left corner, pixels
-    float red, green, blue; // 0..1
+
+    std::string_view charactersOf(const QueuedText& text) const {
+        return std::string_view(characters).substr(text.first, text.length);
+    }
+    void clear() {
+        texts.clear();
+        characters.clear();
+    }
 };
 
 // Every panel made so far, in creation order.
 const std::vector<PanelObject*>& panels();
 
 // Texts given to draw_text since the last frame took them; `capacity` bounds the queue.
-std::vector<QueuedText>& queuedTexts();
+TextQueue& queuedTexts();
 void setTextQueueCapacity(int capacity);
 
 // The size of a level of a width x height image.

@@ -108,7 +108,9 @@ struct Renderer {
     GlyphAtlas atlas;
     GLuint atlasTexture = 0;
     std::unordered_map<const BitmapObject*, PanelTexture> panelTextures;
+    // Reused from frame to frame, so that drawing the overlay allocates nothing.
     std::vector<OverlayVertex> vertices;
+    std::vector<const PanelObject*> shownPanels;
 };
 
 Renderer renderer;
@@ -257,15 +259,15 @@ void addQuad(double left, double top, double right, double bottom, float u0, flo
 }
 
 // Glyph quads of every text, at whole pixels so that glyphs map texel for texel.
-void addTexts(const std::vector<QueuedText>& texts) {
+void addTexts(const TextQueue& texts) {
     const GlyphAtlas& atlas = renderer.atlas;
     const float atlasWidth = static_cast<float>(atlas.width);
     const float atlasHeight = static_cast<float>(atlas.height);
-    for (const QueuedText& text : texts) {
+    for (const QueuedText& text : texts.texts) {
         const float tint[4] = {text.red, text.green, text.blue, 1.0f};
         double penX = std::floor(text.x);
         const double penY = std::floor(text.y);
-        for (const char character : text.characters) {
+        for (const char character : texts.charactersOf(text)) {
             const Glyph& glyph = atlas.glyph(character);
             if (glyph.width > 0 && glyph.height > 0) {
                 const double left = penX + glyph.left, top = penY + glyph.top;
@@ -328,17 +330,19 @@ void drawSky(IDirect3DDevice9* device, const EngineCamera& camera, const Project
 }
 
 void drawOverlay(IDirect3DDevice9* device, int width, int height,
-                 const std::vector<PanelObject*>& panels, const std::vector<QueuedText>& texts) {
+                 const std::vector<PanelObject*>& panels, const TextQueue& texts) {
     d3d9gl::bindThreadContext(device);
     d3d9gl::bindRenderTargetForDrawing(device);
     if (!prepare()) return;
 
-    std::vector<const PanelObject*> shown;
+    std::vector<const PanelObject*>& shown = renderer.shownPanels;
+    shown.clear();
     for (const PanelObject* panel : panels) {
         if ((panel->flags & panelVisible) && panel->bitmap) shown.push_back(panel);
     }
-    std::stable_sort(shown.begin(), shown.end(), [](const PanelObject* a, const PanelObject* b) {
-        return a->layer < b->layer;
+    // Higher layers on top; within a layer, in the order the panels were made.
+    std::sort(shown.begin(), shown.end(), [](const PanelObject* a, const PanelObject* b) {
+        return a->layer != b->layer ? a->layer < b->layer : a->creationOrder < b->creationOrder;
     });
 
     // One buffer for the frame: the panels' quads in drawing order, then every glyph.

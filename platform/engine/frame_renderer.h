@@ -28,6 +28,6 @@ void drawSky(IDirect3DDevice9* device, const EngineCamera& camera, const Project
 
 // Draws the visible panels (lower layers first) and then the texts over them.
 void drawOverlay(IDirect3DDevice9* device, int width, int height,
-                 const std::vector<PanelObject*>& panels, const std::vector<QueuedText>& texts);
+                 const std::vector<PanelObject*>& panels, const TextQueue& texts);
 
 } // namespace engine
