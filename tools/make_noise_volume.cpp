@@ -38,8 +38,7 @@ std::uint16_t halfOfElevenBits(std::uint32_t k) {
 }
 
 std::vector<std::uint8_t> noiseVolume() {
-    std::vector<std::uint8_t> out;
-    out.insert(out.end(), {'D', 'D', 'S', ' '});
+    std::vector<std::uint8_t> out{'D', 'D', 'S', ' '};
     // Flags: caps, height, width, pitch, pixel format, depth.
     constexpr std::uint32_t flags = 0x1 | 0x2 | 0x4 | 0x8 | 0x1000 | 0x800000;
     // clang-format off
