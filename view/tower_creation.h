@@ -1,0 +1,8 @@
+// Key C: a new tower. Refills the noise volume, resets the statistics, shares the 512 blocks
+// between two worker threads and shows the progress every 5 seconds until both have ended.
+#pragma once
+
+void createTower();
+
+// True while createTower runs (its frames may deliver another C, which is then ignored).
+bool towerBeingCreated();
