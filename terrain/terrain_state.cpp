@@ -11,7 +11,6 @@ StagingBuffers WorkerStagingBuffers[workerCount];
 std::int32_t SlotTriangleCounts[workerCount];
 std::int32_t SlotCpuVertexCounts[workerCount];
 std::int32_t SlotCpuTriangleCounts[workerCount];
-EdgeVertexEntry EdgeVertexCache[workerCount][edgeVertexEntriesPerSlot];
 
 std::atomic<std::int32_t> CalculationMode;
 

@@ -113,21 +113,9 @@ extern std::int32_t SlotTriangleCounts[workerCount];
 extern std::int32_t SlotCpuVertexCounts[workerCount];
 extern std::int32_t SlotCpuTriangleCounts[workerCount];
 
-// One entry per grid edge a block can have: lattice point (lx, ly, lz), each 0..32, times the
-// three axes (0 along x, 1 along y, 2 along z). vertex is -1 until the current block made a
-// vertex for the edge; value is the cell value of the cell that made it.
-struct EdgeVertexEntry {
-    float value;
-    std::int32_t vertex;
-};
+// Grid edges of a block run between lattice points (lx, ly, lz), each 0..32; the CPU mesher
+// keeps its per-slot table of the vertices made on them (cpu/cpu_marching_cubes.cpp).
 constexpr int edgeLatticeSize = blockCellsPerAxis + 1;
-constexpr int edgeVertexEntriesPerSlot = edgeLatticeSize * edgeLatticeSize * edgeLatticeSize * 3;
-
-constexpr int edgeVertexEntryIndex(int lx, int ly, int lz, int axis) {
-    return ((ly * edgeLatticeSize + lx) * edgeLatticeSize + lz) * 3 + axis;
-}
-
-extern EdgeVertexEntry EdgeVertexCache[workerCount][edgeVertexEntriesPerSlot];
 
 // ---------------------------------------------------------------------------------------------
 // Calculation mode
