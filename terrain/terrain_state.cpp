@@ -25,6 +25,8 @@ std::atomic<EngineNumber> tBlockVertex;
 std::atomic<EngineNumber> BlockVertexMax;
 std::atomic<EngineNumber> BlockVertexSum;
 std::atomic<EngineNumber> maxVertexBlock;
+std::atomic<std::int64_t> towerGpuPassNanoseconds;
+std::atomic<std::int64_t> towerCpuWorkNanoseconds;
 
 CRITICAL_SECTION GenerationLock;
 

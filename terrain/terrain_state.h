@@ -144,6 +144,13 @@ extern std::atomic<EngineNumber> BlockVertexMax;
 extern std::atomic<EngineNumber> BlockVertexSum;
 extern std::atomic<EngineNumber> maxVertexBlock;
 
+// Wall-clock nanoseconds of the current tower's work, reset with the tower's statistics: the
+// GPU block passes (each under the lock) and the workers' CPU work on finished passes (marching
+// cubes, normals, mesh building, welding). The engine's timer figures above follow the HUD's
+// rules; these say where the tower's time went, for the benchmark and the statistics file.
+extern std::atomic<std::int64_t> towerGpuPassNanoseconds;
+extern std::atomic<std::int64_t> towerCpuWorkNanoseconds;
+
 // Raises `counter` to `value` if that is larger; safe against a concurrent raise.
 void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value);
 
