@@ -1,6 +1,6 @@
 // The terrain: the mud skin projected along the three world axes (so steep faces do not
-// stretch it), lit by the sun and a sky/ground ambient that the cell value darkens in enclosed
-// places, and faded into the horizon colour with distance.
+// stretch it), lit by the sun and by sky, ground and bounce light that the cell value darkens
+// in enclosed places, and faded into the horizon colour with distance.
 //
 // Vertex: block-local position (-16..16), normal (any length, possibly zero), texture
 // coordinate (u = v = the cell value: 1 in the open, 0 enclosed). matWorld scales by 10 and
@@ -13,24 +13,29 @@
 @param float4 vecViewPos
 
 @common
-// Where the level puts the sun at the start (azimuth 30, elevation 40 degrees, in Direct3D
-// axes with y up) and its colour. The engine animates the sun it draws; the terrain keeps this
-// light so that the picture does not pulse.
-const vec3 sunDirection = normalize(vec3(0.663, 0.643, 0.383));
+// The sun where the engine's animation starts it (azimuth 0, elevation 40 degrees; Direct3D
+// axes, y up) and its colour. The engine moves the sun it draws; the terrain keeps this light,
+// so that the picture does not pulse while the user flies.
+const vec3 sunDirection = vec3(0.766, 0.643, 0.0);
 const vec3 sunColour = vec3(1.00, 0.94, 0.78);
-const vec3 skyAmbient = vec3(0.42, 0.50, 0.62);
-const vec3 groundAmbient = vec3(0.20, 0.17, 0.13);
+// Light from the sky above and from the ground below, and a weak bounce from the side away
+// from the sun, so that faces in shadow keep their shape.
+const vec3 skyAmbient = vec3(0.50, 0.58, 0.70);
+const vec3 groundAmbient = vec3(0.26, 0.22, 0.17);
+const vec3 bounceColour = vec3(0.30, 0.26, 0.20);
 // The level's horizon colour, which distant terrain fades into.
 const vec3 fogColour = vec3(0.627, 0.745, 0.863);
-// Fog starts this far from the eye and grows with this length (world units): the nearest
-// blocks from the start camera (about 2,900 away) stay clear, the far side of the tower
-// (about 6,500) is half hidden.
-const float fogStart = 1500.0;
-const float fogLength = 8000.0;
-// World units per repeat of the skin: fine detail near by, a coarser projection far away,
-// where the fine one would flicker (the skin is sampled without mip-maps).
+// Fog grows with the square of the distance beyond fogStart (world units): from the start
+// camera the near side of the tower (about 2,900 away) is clear, its middle (4,700) lightly
+// veiled and its far side (6,500) half hidden.
+const float fogStart = 2000.0;
+const float fogLength = 5000.0;
+// World units per repeat of the skin: fine detail near by, and a coarse projection that breaks
+// up the repeats and takes over far away, where the fine one would flicker (the skin is sampled
+// without mip-maps).
 const float detailTile = 96.0;
-const float broadTile = 768.0;
+const float broadTile = 1024.0;
+const float broadNear = 0.3;
 const float broadFrom = 500.0;
 const float broadTo = 3000.0;
 @end
@@ -83,16 +88,19 @@ void main() {
         if (dot(n, toEye) < 0.0) n = -n;
     }
 
-    float broad = smoothstep(broadFrom, broadTo, eyeDistance);
+    float broad = mix(broadNear, 1.0, smoothstep(broadFrom, broadTo, eyeDistance));
     vec3 albedo = mix(triplanar(worldPosition, n, detailTile),
                       triplanar(worldPosition, n, broadTile), broad);
 
     float sun = max(dot(n, sunDirection), 0.0);
-    vec3 ambient = mix(groundAmbient, skyAmbient, n.y * 0.5 + 0.5);
-    vec3 light = sunColour * sun * mix(0.55, 1.0, openness) + ambient * mix(0.3, 1.0, openness);
+    vec3 awayFromSun = normalize(vec3(-sunDirection.x, 0.0, -sunDirection.z));
+    float bounce = max(dot(n, awayFromSun), 0.0);
+    vec3 ambient = mix(groundAmbient, skyAmbient, n.y * 0.5 + 0.5) + bounceColour * bounce;
+    vec3 light = sunColour * sun * mix(0.6, 1.0, openness) + ambient * mix(0.35, 1.0, openness);
     vec3 lit = albedo * light * 1.35;
 
-    float fog = 1.0 - exp(-max(eyeDistance - fogStart, 0.0) / fogLength);
+    float beyond = max(eyeDistance - fogStart, 0.0) / fogLength;
+    float fog = 1.0 - exp(-beyond * beyond);
     color = vec4(mix(lit, fogColour, fog), 1.0);
 }
 @end
