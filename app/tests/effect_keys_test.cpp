@@ -88,9 +88,9 @@ TEST_F(EffectKeys, TWithASyntaxErrorShowsOneBoxNamingTheLineAndLeavesNoEffect) {
     EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_ICONWARNING | MB_OK));
     // The compiler may report the error at the broken line or the one after it.
     const std::string text = boxes[0].text;
-    EXPECT_TRUE(text.find("renderMap.fx(" + std::to_string(brokenLine) + ")") != std::string::npos ||
-                text.find("renderMap.fx(" + std::to_string(brokenLine + 1) + ")") !=
-                    std::string::npos)
+    EXPECT_TRUE(
+        text.find("renderMap.fx(" + std::to_string(brokenLine) + ")") != std::string::npos ||
+        text.find("renderMap.fx(" + std::to_string(brokenLine + 1) + ")") != std::string::npos)
         << text << "\nexpected line " << brokenLine;
 
     // Frames go on without the effect.

@@ -18,8 +18,8 @@ namespace headless_program {
 // The copy of the data folder; the program's working directory once started.
 inline std::filesystem::path dataCopy() {
     static const std::filesystem::path path = [] {
-        std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("gorvane-data-" + std::to_string(::getpid()));
+        std::filesystem::path folder =
+            std::filesystem::temp_directory_path() / ("gorvane-data-" + std::to_string(::getpid()));
         std::filesystem::remove_all(folder);
         std::filesystem::copy(GORVANE_DATA_DIR, folder, std::filesystem::copy_options::recursive);
         return folder;

@@ -32,23 +32,23 @@ float planeDistance(int plane, float x, float y, float z) {
 
 EngineCamera camera(double x, double y, double z, double pan, double tilt, double roll) {
     auto number = [](double value) { return static_cast<EngineNumber>(value * 1024); };
-    return EngineCamera{{number(x), number(y), number(z)}, {number(pan), number(tilt), number(roll)}};
+    return EngineCamera{{number(x), number(y), number(z)},
+                        {number(pan), number(tilt), number(roll)}};
 }
 
 // The view and projection matrices the engine makes for a camera, a field of view and an aspect.
 void setFrustumFromCamera(const EngineCamera& eye, double fieldOfView, double aspect,
                           D3DXMATRIX& view, D3DXMATRIX& proj) {
     engine::viewMatrix(eye, &view.m[0][0]);
-    engine::projectionMatrix(engine::Projection{fieldOfView, 4.0, 30000.0, aspect},
-                             &proj.m[0][0]);
+    engine::projectionMatrix(engine::Projection{fieldOfView, 4.0, 30000.0, aspect}, &proj.m[0][0]);
     updateFrustum(view, proj);
 }
 
 TEST(Frustum, PlanesOfAnAxisAlignedBoxAreItsSixFaces) {
     updateFrustum(identity(), unitBox());
     const std::array<D3DXPLANE, 6> expected = {
-        D3DXPLANE(1, 0, 0, 1),  D3DXPLANE(-1, 0, 0, 1), D3DXPLANE(0, -1, 0, 1),
-        D3DXPLANE(0, 1, 0, 1),  D3DXPLANE(0, 0, 1, 0),  D3DXPLANE(0, 0, -1, 1024),
+        D3DXPLANE(1, 0, 0, 1), D3DXPLANE(-1, 0, 0, 1), D3DXPLANE(0, -1, 0, 1),
+        D3DXPLANE(0, 1, 0, 1), D3DXPLANE(0, 0, 1, 0),  D3DXPLANE(0, 0, -1, 1024),
     };
     for (int i = 0; i < 6; ++i) {
         EXPECT_FLOAT_EQ(frustumPlanes[i].a, expected[i].a) << "plane " << i;
@@ -141,8 +141,8 @@ TEST(Frustum, PlaneSignsAgreeWithClipSpaceOfTransformedPoints) {
             const double p[3] = {coordinate(random), coordinate(random), coordinate(random)};
             double clip[4];
             for (int c = 0; c < 4; ++c)
-                clip[c] = p[0] * viewProj(0, c) + p[1] * viewProj(1, c) +
-                          p[2] * viewProj(2, c) + viewProj(3, c);
+                clip[c] = p[0] * viewProj(0, c) + p[1] * viewProj(1, c) + p[2] * viewProj(2, c) +
+                          viewProj(3, c);
             const double x = clip[0], y = clip[1], z = clip[2], w = clip[3];
             // Signed margins of the six clip-space conditions, in the plane order.
             const double margins[6] = {x + w, w - x, w - y, y + w, z, w - z};

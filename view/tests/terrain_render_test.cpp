@@ -39,11 +39,11 @@ std::vector<MeshVertex> caseFifteenSheet(int step) {
                     // CubeCorners holds (z, y, x).
                     const float px = (a[2] + b[2]) / 2, py = (a[1] + b[1]) / 2,
                                 pz = (a[0] + b[0]) / 2;
-                    corner[k] = MeshVertex{{cx + step * px - 16.0f, cz + step * pz - 16.0f,
-                                            cy + step * py - 16.0f},
-                                           {0, 0, 0},
-                                           1.0f,
-                                           1.0f};
+                    corner[k] = MeshVertex{
+                        {cx + step * px - 16.0f, cz + step * pz - 16.0f, cy + step * py - 16.0f},
+                        {0, 0, 0},
+                        1.0f,
+                        1.0f};
                 }
                 D3DXVECTOR3 p[3], e1, e2, n;
                 for (int k = 0; k < 3; ++k)
@@ -91,7 +91,8 @@ EngineCamera& engineCamera() {
 // Engine axes: z up. Angles in degrees.
 void placeCamera(float x, float y, float z, float pan, float tilt) {
     auto number = [](float value) { return static_cast<EngineNumber>(value * 1024); };
-    engineCamera() = EngineCamera{{number(x), number(y), number(z)}, {number(pan), number(tilt), 0}};
+    engineCamera() =
+        EngineCamera{{number(x), number(y), number(z)}, {number(pan), number(tilt), 0}};
 }
 
 // The level's start: the whole tower in view.
@@ -191,16 +192,16 @@ TEST_F(TerrainRender, CountsTheGeometryOfEveryVisibleBlockWithTriangles) {
     engine_frame();
     EXPECT_EQ(vertexCount, static_cast<std::int32_t>(a->GetNumVertices() + b->GetNumVertices() +
                                                      c->GetNumVertices()));
-    EXPECT_EQ(polygonCount, static_cast<std::int32_t>(a->GetNumFaces() + b->GetNumFaces() +
-                                                      c->GetNumFaces()));
+    EXPECT_EQ(polygonCount,
+              static_cast<std::int32_t>(a->GetNumFaces() + b->GetNumFaces() + c->GetNumFaces()));
     EXPECT_EQ(polygonCount, BlockTriangleCounts[blockIndex(0, 0, 0)] +
                                 BlockTriangleCounts[blockIndex(7, 7, 7)] +
                                 BlockTriangleCounts[blockIndex(1, 2, 3)]);
 
     // The next frame starts from 0 again rather than adding to it.
     engine_frame();
-    EXPECT_EQ(polygonCount, static_cast<std::int32_t>(a->GetNumFaces() + b->GetNumFaces() +
-                                                      c->GetNumFaces()));
+    EXPECT_EQ(polygonCount,
+              static_cast<std::int32_t>(a->GetNumFaces() + b->GetNumFaces() + c->GetNumFaces()));
 }
 
 TEST_F(TerrainRender, CameraTurnedAwayDrawsNothing) {
@@ -217,7 +218,8 @@ TEST_F(TerrainRender, CopiesTheFramesMatricesAndTheCameraInDirect3DAxes) {
     placeCamera(100.5f, -250.25f, 3000, 30, -10);
     engine_frame();
     EXPECT_EQ(viewPos, D3DXVECTOR4(100.5f, 3000.0f, -250.25f, 0.0f));
-    const auto* view = static_cast<const float*>(engineSlot(engineSlotTable, EnginePos::viewMatrix));
+    const auto* view =
+        static_cast<const float*>(engineSlot(engineSlotTable, EnginePos::viewMatrix));
     const auto* proj =
         static_cast<const float*>(engineSlot(engineSlotTable, EnginePos::projectionMatrix));
     for (int i = 0; i < 16; ++i) {
