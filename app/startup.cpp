@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
+#include "app/effect_keys.h"
 #include "app/main_loop.h"
 #include "app/program_state.h"
 #include "gpu/gpu_resources.h"
 #include "platform/win32/msvcrt.h"
 #include "platform/win32/windows.h"
+#include "view/terrain_render.h"
 
 namespace {
 
@@ -104,6 +106,9 @@ StartUpOutcome startUp() {
     // The render, key C/T/M, device-lost and device-reset hooks are registered here.
     registerHook(EnginePos::deviceLostHook, releaseDeviceResources);
     registerHook(EnginePos::deviceResetHook, restoreDeviceResources);
+    registerHook(EnginePos::renderHook, renderTower);
+    registerHook(EnginePos::letterKeyHook + 4 * engineLetter('M'), nextCalculationMode);
+    registerHook(EnginePos::letterKeyHook + 4 * engineLetter('T'), reloadRenderEffect);
 
     // Room for the longest statistics line (54 characters).
     hudText = str_create("#100");
