@@ -10,11 +10,28 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 struct IDirect3DDevice9;
 struct IDirect3DTexture9;
 
 using EngineNumber = std::int32_t;
+
+// The real number an EngineNumber stands for (exact: every EngineNumber is a double).
+constexpr double fromEngineNumber(EngineNumber number) {
+    return number / 1024.0;
+}
+
+// value * 1024 truncated toward zero; values beyond the range saturate, NaN becomes 0.
+constexpr EngineNumber toEngineNumber(double value) {
+    constexpr EngineNumber largest = std::numeric_limits<EngineNumber>::max();
+    constexpr EngineNumber smallest = std::numeric_limits<EngineNumber>::min();
+    const double stored = value * 1024.0;
+    if (stored != stored) return 0;
+    if (stored >= static_cast<double>(largest)) return largest;
+    if (stored <= static_cast<double>(smallest)) return smallest;
+    return static_cast<EngineNumber>(stored); // the conversion truncates toward zero
+}
 
 struct EngineVector {
     EngineNumber x, y, z;
@@ -75,6 +92,12 @@ constexpr int engineLetter(char upper) { return upper - 'A'; }
 // The entry at byte position `position` of the 32-bit layout.
 inline void*& engineSlot(EngineSlotTable* table, int position) {
     return table[position / 4];
+}
+
+// The engine variable of type T at byte position `position` (not for the device entry, which
+// is the device itself).
+template <class T> T& engineVariable(EngineSlotTable* table, int position) {
+    return *static_cast<T*>(engineSlot(table, position));
 }
 
 // Objects. Field comments give their byte positions in the 32-bit layout.
