@@ -60,6 +60,9 @@ using EngineSlotTable = void*;
 //   without waiting for the display's retrace. Escape or closing the window ends the engine.
 // - The level format is described in platform/engine/LEVEL_FORMAT.md.
 namespace EnginePos {
+// The frame duration is the engine's time step: the real duration of the last frame in a
+// window, a fixed step (--time-step, 1/60 s by default) headless, so scripted runs repeat
+// exactly. The running time is always real time since engine_open, like timer().
 constexpr int frameDuration = 80;         // last frame's duration, ticks of 1/16 s
 constexpr int runningTime = 96;           // running time, ticks of 1/16 s
 constexpr int settingFieldOfView = 108;   // horizontal field of view, degrees (default 90)

@@ -22,7 +22,7 @@
 //                        the camera movement and animations use is this fixed step, so the same
 //                        key script ends at the same camera position on any machine and load.
 //                        0 uses real time. Default: 1/60 s headless, real time in a window.
-//                        The running time and timer() stay real time: they measure work
+//                        The running time and timer() stay real time: they measure work.
 //   --help               prints the usage
 //
 // Keys, also in a window: letters, Up, Left, Right, PageUp, PageDown, Shift, Space, Ctrl,
