@@ -11,9 +11,6 @@
 #include <cmath>
 #include <numbers>
 
-using engine::fromReal;
-using engine::toReal;
-
 namespace {
 
 std::int64_t nowMicroseconds() {
@@ -33,7 +30,7 @@ EngineVector* _vec(float x, float y, float z) {
     thread_local EngineVector temporaries[16];
     thread_local unsigned next = 0;
     EngineVector* vector = &temporaries[next++ % 16];
-    *vector = EngineVector{fromReal(x), fromReal(y), fromReal(z)};
+    *vector = EngineVector{toEngineNumber(x), toEngineNumber(y), toEngineNumber(z)};
     return vector;
 }
 
@@ -44,11 +41,11 @@ EngineVector* _vec(float x, float y, float z) {
 void vec_accelerate(EngineVector* distance, EngineVector* speed, const EngineVector* acceleration,
                     EngineNumber friction) {
     const double step = engine::timeStepTicks();
-    const double damping = std::clamp(toReal(friction) * step, 0.0, 1.0);
+    const double damping = std::clamp(fromEngineNumber(friction) * step, 0.0, 1.0);
     auto advance = [&](EngineNumber& velocity, EngineNumber accelerationComponent) {
-        velocity = fromReal(toReal(velocity) + toReal(accelerationComponent) * step -
-                            damping * toReal(velocity));
-        return fromReal(toReal(velocity) * step);
+        velocity = toEngineNumber(fromEngineNumber(velocity) + fromEngineNumber(accelerationComponent) * step -
+                            damping * fromEngineNumber(velocity));
+        return toEngineNumber(fromEngineNumber(velocity) * step);
     };
     const EngineVector moved{advance(speed->x, acceleration->x), advance(speed->y, acceleration->y),
                              advance(speed->z, acceleration->z)};
@@ -57,9 +54,9 @@ void vec_accelerate(EngineVector* distance, EngineVector* speed, const EngineVec
 
 void vec_rotate(EngineVector* vector, const EngineVector* angles) {
     const engine::Real3 turned =
-        engine::rotateFromCamera({toReal(vector->x), toReal(vector->y), toReal(vector->z)},
-                                 toReal(angles->x), toReal(angles->y), toReal(angles->z));
-    *vector = EngineVector{fromReal(turned.x), fromReal(turned.y), fromReal(turned.z)};
+        engine::rotateFromCamera({fromEngineNumber(vector->x), fromEngineNumber(vector->y), fromEngineNumber(vector->z)},
+                                 fromEngineNumber(angles->x), fromEngineNumber(angles->y), fromEngineNumber(angles->z));
+    *vector = EngineVector{toEngineNumber(turned.x), toEngineNumber(turned.y), toEngineNumber(turned.z)};
 }
 
 void vec_add(EngineVector* a, const EngineVector* b) {
@@ -71,9 +68,10 @@ void vec_add(EngineVector* a, const EngineVector* b) {
 // Rounded to the nearest stored integer, so that exact sines (0.5 at 30 degrees) stay exact.
 EngineNumber sinv(EngineNumber angle) {
     // Reduced to one turn first, so large angles keep their precision.
-    const double degrees = std::fmod(toReal(angle), 360.0);
+    const double degrees = std::fmod(fromEngineNumber(angle), 360.0);
+    constexpr EngineNumber one = toEngineNumber(1);
     return static_cast<EngineNumber>(
-        std::lround(std::sin(degrees * (std::numbers::pi / 180.0)) * engine::numberScale));
+        std::lround(std::sin(degrees * (std::numbers::pi / 180.0)) * one));
 }
 
 EngineNumber maxv(EngineNumber a, EngineNumber b) {
@@ -88,7 +86,7 @@ EngineNumber timer() {
         const std::int64_t now = std::max(nowMicroseconds(), previous);
         if (previousTimerCall.compare_exchange_weak(previous, now)) {
             // An interval beyond about 2.1 s does not fit in microseconds times 1024.
-            return engine::saturate((now - previous) * 1024);
+            return toEngineNumber(static_cast<double>(now - previous));
         }
     }
 }
