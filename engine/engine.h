@@ -159,4 +159,5 @@ void vec_rotate(EngineVector* vector, const EngineVector* angles);
 void vec_add(EngineVector* a, const EngineVector* b);
 EngineNumber sinv(EngineNumber angle);
 EngineNumber maxv(EngineNumber a, EngineNumber b);
+// Microseconds since the calling thread's previous call (each thread keeps its own interval).
 EngineNumber timer();

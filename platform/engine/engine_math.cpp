@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <utility>
 #include <cmath>
 #include <numbers>
 
@@ -19,8 +20,9 @@ std::int64_t nowMicroseconds() {
         .count();
 }
 
-// When timer() was last called, by any thread; the first call measures from program start.
-std::atomic<std::int64_t> previousTimerCall{nowMicroseconds()};
+// When the calling thread last called timer(); its first call measures from its first use of
+// the timer, so that call returns about 0.
+thread_local std::int64_t previousTimerCall = nowMicroseconds();
 
 } // namespace
 
@@ -79,14 +81,10 @@ EngineNumber maxv(EngineNumber a, EngineNumber b) {
 }
 
 EngineNumber timer() {
-    // The calls of all threads form one timeline: each stores its reading only if no other call
-    // stored a later one meanwhile, so consecutive intervals never overlap.
-    std::int64_t previous = previousTimerCall.load();
-    for (;;) {
-        const std::int64_t now = std::max(nowMicroseconds(), previous);
-        if (previousTimerCall.compare_exchange_weak(previous, now)) {
-            // An interval beyond about 2.1 s does not fit in microseconds times 1024.
-            return toEngineNumber(static_cast<double>(now - previous));
-        }
-    }
+    // Each thread has its own interval: the two workers time their steps at the same time, and
+    // one worker's call must not cut the other's interval short.
+    const std::int64_t now = nowMicroseconds();
+    const std::int64_t previous = std::exchange(previousTimerCall, now);
+    // An interval beyond about 2.1 s does not fit in microseconds times 1024.
+    return toEngineNumber(static_cast<double>(now - previous));
 }
