@@ -16,7 +16,7 @@ constexpr std::int32_t vertexWarningLimit = 64000;
 void publishBlockMesh(int i, ID3DXMesh* mesh, std::int32_t vertices, std::int32_t triangles) {
     EnterCriticalSection(&GenerationLock);
     BlockTriangleCounts[i].store(0, std::memory_order_release);
-    if (BlockMeshes[i] && BlockMeshes[i] != mesh) BlockMeshes[i]->Release();
+    if (BlockMeshes[i]) BlockMeshes[i]->Release();
     BlockMeshes[i] = mesh;
     BlockVertexCounts[i].store(vertices, std::memory_order_relaxed);
     BlockTriangleCounts[i].store(triangles, std::memory_order_release);
@@ -67,16 +67,16 @@ bool finishOnCpu(int slot, int i) {
     return true;
 }
 
-// The GPU modes' finish: the pass's mesh as it is, or welded.
+// The GPU modes' finish: the pass's mesh as it is (the pass set the block's counts from it), or
+// welded.
 void finishOnGpu(int slot, int i, std::int32_t mode) {
     if (BlockTriangleCounts[i].load(std::memory_order_relaxed) <= 0) return;
-    ID3DXMesh* mesh = BlockMeshes[i];
     if (mode == GpuVerticesCpuWeld) {
-        // A weld that cannot be made leaves the GPU's valid unwelded mesh in place.
-        if (ID3DXMesh* welded = weldMesh(mesh, slot, d3dDevice)) mesh = welded;
+        // A weld that cannot be made leaves the pass's valid, unwelded mesh in place.
+        if (ID3DXMesh* welded = weldMesh(BlockMeshes[i], slot, d3dDevice))
+            publishBlockMesh(i, welded, static_cast<std::int32_t>(welded->GetNumVertices()),
+                             static_cast<std::int32_t>(welded->GetNumFaces()));
     }
-    publishBlockMesh(i, mesh, static_cast<std::int32_t>(mesh->GetNumVertices()),
-                     static_cast<std::int32_t>(mesh->GetNumFaces()));
     addToTotals(i);
 }
 
