@@ -84,14 +84,15 @@ double distanceSq(const float* a, const float* b) {
 // The earliest-made welded vertex less than weldDistance from `position`, or -1.
 std::int32_t findMatch(const CellTable& table, const MeshVertex* welded, const float* position,
                        const std::int32_t cell[3]) {
+    auto neighbour = [](std::int32_t c, int d) {
+        return std::clamp(c + d, -cellCoordinateLimit, cellCoordinateLimit);
+    };
     std::int32_t match = -1;
     for (int dx = -1; dx <= 1; ++dx)
         for (int dy = -1; dy <= 1; ++dy)
             for (int dz = -1; dz <= 1; ++dz) {
-                const std::uint64_t key =
-                    packCell(std::clamp(cell[0] + dx, -cellCoordinateLimit, cellCoordinateLimit),
-                             std::clamp(cell[1] + dy, -cellCoordinateLimit, cellCoordinateLimit),
-                             std::clamp(cell[2] + dz, -cellCoordinateLimit, cellCoordinateLimit));
+                const std::uint64_t key = packCell(neighbour(cell[0], dx), neighbour(cell[1], dy),
+                                                   neighbour(cell[2], dz));
                 for (std::int32_t w = table.first(key); w != -1; w = table.next(w))
                     if ((match == -1 || w < match) &&
                         distanceSq(welded[w].position, position) < weldDistanceSq)
@@ -114,7 +115,7 @@ void mergeInto(MeshVertex& target, const MeshVertex& source) {
 
 } // namespace
 
-int weldTriangleList(const MeshVertex* vertices, int vertexCount,
+int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCount,
                      const std::uint16_t* sourceIndices, int cornerCount, MeshVertex* welded,
                      std::uint16_t* indices, WeldScratch& scratch) {
     assert(vertices != nullptr && sourceIndices != nullptr && welded != nullptr &&
