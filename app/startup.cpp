@@ -2,6 +2,7 @@
 
 #include "app/main_loop.h"
 #include "app/program_state.h"
+#include "gpu/gpu_resources.h"
 #include "platform/win32/msvcrt.h"
 #include "platform/win32/windows.h"
 
@@ -13,6 +14,10 @@ constexpr EngineNumber engineNumber(int whole) {
 
 void writeSetting(int position, EngineNumber value) {
     *static_cast<EngineNumber*>(engineSlot(engineSlotTable, position)) = value;
+}
+
+void registerHook(int position, EngineHook hook) {
+    *static_cast<EngineHook*>(engineSlot(engineSlotTable, position)) = hook;
 }
 
 void frames(int count) {
@@ -88,7 +93,7 @@ StartUpOutcome startUp() {
     bmap_preload(skinBitmap);
     frames(1);
 
-    // The program's own Direct3D resources, effects and lookup textures are created here.
+    createGpuResources();
 
     writeSetting(EnginePos::settingFieldOfView, engineNumber(100));
     writeSetting(EnginePos::settingNearClip, engineNumber(4));
@@ -97,6 +102,8 @@ StartUpOutcome startUp() {
     createProgressPanels();
 
     // The render, key C/T/M, device-lost and device-reset hooks are registered here.
+    registerHook(EnginePos::deviceLostHook, releaseDeviceResources);
+    registerHook(EnginePos::deviceResetHook, restoreDeviceResources);
 
     // Room for the longest statistics line (54 characters).
     hudText = str_create("#100");

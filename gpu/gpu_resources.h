@@ -81,9 +81,10 @@ constexpr DWORD renderEffectFlags = D3DXSHADER_USE_LEGACY_D3DX9_31_DLL;
 ID3DXEffect* createEffectReportingErrors(IDirect3DDevice9* device, const char* fileName,
                                          DWORD flags);
 
-// First creation, on the main thread after the engine opened its device: initialises the
-// GenerationLock, then every object above, the lookup textures and the staging buffers.
-void createGpuResources(IDirect3DDevice9* device);
+// First creation, on the main thread once d3dDevice (app/program_state.h) holds the engine's
+// device: initialises the GenerationLock, then every object above, the lookup textures and the
+// staging buffers.
+void createGpuResources();
 
 // The device-lost hook: releases every default-pool object and every block mesh and empties
 // every block. The device-reset hook: re-creates the targets, effects and quads.

@@ -1,0 +1,230 @@
+#include "gpu/block_generation.h"
+
+#include "app/program_state.h"
+#include "gpu/gpu_resources.h"
+#include "tables/lookup_textures.h"
+
+#include <chrono>
+#include <cstring>
+
+std::atomic<std::int32_t> SlotCalculationModes[workerCount];
+
+namespace {
+
+// Blocks whose vertex count passes this get a warning; past the 16-bit index range none is made.
+constexpr int warnedVertexCount = 64000;
+constexpr int addressableVertexCount = 65535;
+
+using Clock = std::chrono::steady_clock;
+
+// Accumulates wall-clock milliseconds into one field of the caller's GpuPassTimes, if any.
+class StageTimer {
+  public:
+    explicit StageTimer(GpuPassTimes* times) : times_(times), start_(Clock::now()) {}
+    void stop(double GpuPassTimes::*stage) {
+        const Clock::time_point now = Clock::now();
+        if (times_ != nullptr)
+            times_->*stage += std::chrono::duration<double, std::milli>(now - start_).count();
+        start_ = now;
+    }
+
+  private:
+    GpuPassTimes* times_;
+    Clock::time_point start_;
+};
+
+// Begin, every pass with one quad, End. A technique that cannot begin draws nothing.
+void runTechnique(IDirect3DDevice9* device) {
+    UINT passes = 0;
+    if (FAILED(generationEffect->Begin(&passes, 0))) return;
+    for (UINT p = 0; p < passes; ++p) {
+        generationEffect->BeginPass(p);
+        device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2);
+        generationEffect->EndPass();
+    }
+    generationEffect->End();
+}
+
+void drawInto(IDirect3DDevice9* device, IDirect3DSurface9* target, D3DXHANDLE technique) {
+    device->SetRenderTarget(0, target);
+    generationEffect->SetTechnique(technique);
+}
+
+// Copies `rows` rows of `rowBytes` from a target into memory through its readback copy.
+// `destination` holds rows * rowBytes bytes.
+void readRows(IDirect3DDevice9* device, const RenderTarget& target, const Readback& readback,
+              void* destination, UINT rows, UINT rowBytes) {
+    if (FAILED(device->GetRenderTargetData(target.surface, readback.surface))) return;
+    D3DLOCKED_RECT locked{};
+    if (FAILED(readback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) return;
+    for (UINT r = 0; r < rows; ++r)
+        std::memcpy(static_cast<std::uint8_t*>(destination) + std::size_t{r} * rowBytes,
+                    static_cast<const std::uint8_t*>(locked.pBits) + std::size_t{r} * locked.Pitch,
+                    rowBytes);
+    readback.surface->UnlockRect();
+}
+
+std::int32_t readTriangleTotal(IDirect3DDevice9* device) {
+    float total[4] = {};
+    readRows(device, PolyCountPyramid[pyramidLevels - 1], TotalReadback, total, 1, sizeof total);
+    return static_cast<std::int32_t>(total[1] + total[0] + total[2] + total[3]);
+}
+
+// The GPU modes' mesh: createVertex and createVertexNormal, then the vertices read back into a
+// new mesh. False when the mesh could not be made (the block then stays empty).
+bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
+                  StageTimer& timer) {
+    drawInto(device, VertexTarget.surface, "createVertex");
+    generationEffect->SetTexture("g_txMapDepth", DensityMap.texture);
+    generationEffect->SetTexture("g_txTriTable", TriangleTableTexture);
+    generationEffect->SetTexture("g_txIndex", CubeMap.texture);
+    const D3DXHANDLE levels[pyramidLevels] = {"g_txMap1", "g_txMap2", "g_txMap3", "g_txMap4"};
+    for (int k = 0; k < pyramidLevels; ++k)
+        generationEffect->SetTexture(levels[k], PolyCountPyramid[k].texture);
+    generationEffect->SetInt("g_numPolys", triangles);
+    runTechnique(device);
+
+    drawInto(device, MeshVertexTarget.surface, "createVertexNormal");
+    generationEffect->SetTexture("g_txVertex", VertexTarget.texture);
+    generationEffect->SetInt("g_numPolys", triangles);
+    runTechnique(device);
+    timer.stop(&GpuPassTimes::vertices);
+
+    const int vertices = 3 * triangles;
+    if (vertices > warnedVertexCount)
+        MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
+    raiseCounter(maxVertexBlock, vertices * 1024);
+
+    if (BlockMeshes[block] != nullptr) BlockMeshes[block]->Release();
+    BlockMeshes[block] = nullptr;
+    // 16-bit indices and IdentityIndices address 65,535 vertices at most.
+    if (vertices > addressableVertexCount ||
+        FAILED(D3DXCreateMesh(triangles, vertices, D3DXMESH_DYNAMIC, MeshDeclaration, device,
+                              &BlockMeshes[block]))) {
+        BlockMeshes[block] = nullptr;
+        MessageBoxA(nullptr, "Error while creating Mesh", "Error", MB_OK);
+        return false;
+    }
+
+    ID3DXMesh* mesh = BlockMeshes[block];
+    if (SUCCEEDED(device->GetRenderTargetData(MeshVertexTarget.surface,
+                                              MeshVertexReadback.surface))) {
+        D3DLOCKED_RECT locked{};
+        if (SUCCEEDED(MeshVertexReadback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+            void* meshVertices = nullptr;
+            void* meshIndices = nullptr;
+            if (SUCCEEDED(mesh->LockVertexBuffer(D3DLOCK_DISCARD, &meshVertices))) {
+                if (SUCCEEDED(mesh->LockIndexBuffer(D3DLOCK_DISCARD, &meshIndices))) {
+                    // Rows of 512 texels of 16 bytes are contiguous: vertex n is at byte 32n.
+                    std::memcpy(meshVertices, locked.pBits, std::size_t(vertices) * 32);
+                    std::memcpy(meshIndices, IdentityIndices,
+                                std::size_t(vertices) * sizeof IdentityIndices[0]);
+                    mesh->UnlockIndexBuffer();
+                }
+                mesh->UnlockVertexBuffer();
+            }
+            MeshVertexReadback.surface->UnlockRect();
+        }
+    }
+    timer.stop(&GpuPassTimes::readbacks);
+    BlockVertexCounts[block].store(vertices, std::memory_order_relaxed);
+    BlockTriangleCounts[block].store(triangles, std::memory_order_release);
+    return true;
+}
+
+} // namespace
+
+BlockPosition blockPosition(int x, int y, int z) {
+    const auto axis = [](int block) { return (static_cast<float>(block - 4) - 0.25f) * 0.5f; };
+    return {axis(x), axis(y), axis(z), 0.0f};
+}
+
+void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
+    IDirect3DDevice9* const device = d3dDevice;
+    EnterCriticalSection(&GenerationLock);
+    startedBlocks.fetch_add(1, std::memory_order_relaxed);
+    SlotTriangleCounts[job.slot] = 0;
+    timer();
+    if (times != nullptr) *times = {};
+    StageTimer stages(times);
+
+    const std::int32_t mode = CalculationMode.load(std::memory_order_relaxed);
+    SlotCalculationModes[job.slot].store(mode, std::memory_order_relaxed);
+    const int block = blockIndex(job.x, job.y, job.z);
+    if (generationEffect == nullptr) { // its compile failed: the block stays empty
+        LeaveCriticalSection(&GenerationLock);
+        return;
+    }
+
+    IDirect3DSurface9* savedTarget = nullptr;
+    IDirect3DSurface9* savedDepth = nullptr;
+    device->GetRenderTarget(0, &savedTarget);
+    device->GetDepthStencilSurface(&savedDepth);
+    device->SetVertexDeclaration(QuadDeclaration);
+
+    const BlockPosition position = blockPosition(job.x, job.y, job.z);
+    const D3DXVECTOR4 gPos(position.x, position.y, position.z, position.w);
+    generationEffect->SetTexture("g_txNoise", NoiseVolume);
+    generationEffect->SetTechnique("createMapSlice");
+    device->SetStreamSource(0, SliceQuad, 0, sizeof(QuadVertex));
+    device->SetRenderTarget(0, DensityMap.surface);
+    device->SetDepthStencilSurface(nullptr);
+    for (int s = 0; s < densityGridSize; ++s) {
+        generationEffect->SetVector("g_pos", &gPos);
+        generationEffect->SetFloat("g_z", static_cast<float>(s));
+        runTechnique(device);
+    }
+    stages.stop(&GpuPassTimes::density);
+
+    drawInto(device, CubeMap.surface, "createCubes");
+    device->SetStreamSource(0, FullQuad, 0, sizeof(QuadVertex));
+    generationEffect->SetTexture("g_txMap1", DensityMap.texture);
+    generationEffect->SetTexture("g_txNumPoly", PolyCountTexture);
+    generationEffect->SetTexture("g_txRay", RayTexture);
+    generationEffect->SetVector("g_pos", &gPos);
+    runTechnique(device);
+    stages.stop(&GpuPassTimes::cubes);
+
+    const D3DXHANDLE sums[pyramidLevels] = {"sum1", "sum2", "sum3", "sum4"};
+    for (int k = 0; k < pyramidLevels; ++k) {
+        drawInto(device, PolyCountPyramid[k].surface, sums[k]);
+        generationEffect->SetTexture("g_txMap1", k == 0 ? CubeMap.texture
+                                                        : PolyCountPyramid[k - 1].texture);
+        runTechnique(device);
+    }
+    stages.stop(&GpuPassTimes::pyramid);
+
+    device->SetRenderTarget(0, savedTarget);
+    const std::int32_t triangles = readTriangleTotal(device);
+    stages.stop(&GpuPassTimes::readbacks);
+    SlotTriangleCounts[job.slot] = triangles;
+    BlockTriangleCounts[block].store(0, std::memory_order_release);
+    BlockVertexCounts[block].store(0, std::memory_order_relaxed);
+
+    bool meshFailed = false;
+    if (mode != CpuMeshGpuDensity && triangles > 0) {
+        meshFailed = !buildGpuMesh(device, block, triangles, stages);
+    }
+    device->SetRenderTarget(0, savedTarget);
+    device->SetDepthStencilSurface(savedDepth);
+    if (savedTarget != nullptr) savedTarget->Release();
+    if (savedDepth != nullptr) savedDepth->Release();
+    if (meshFailed) {
+        LeaveCriticalSection(&GenerationLock);
+        return;
+    }
+
+    if (mode == CpuMeshGpuDensity) {
+        readRows(device, DensityMap, DensityMapReadback, DensityReadback[job.slot],
+                 densityMapHeight, densityMapWidth * sizeof(float));
+        readRows(device, CubeMap, CubeMapReadback, CubeReadback[job.slot], cubeMapHeight,
+                 cubeMapWidth * 4);
+        stages.stop(&GpuPassTimes::readbacks);
+    }
+
+    const EngineNumber elapsed = timer();
+    tBlockMap.store(elapsed, std::memory_order_relaxed);
+    raiseCounter(BlockMapMax, elapsed);
+    BlockMapSum.fetch_add(elapsed / 1000, std::memory_order_relaxed);
+    LeaveCriticalSection(&GenerationLock);
+}

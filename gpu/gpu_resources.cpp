@@ -1,0 +1,206 @@
+#include "gpu/gpu_resources.h"
+
+#include "app/program_state.h"
+
+#include "tables/lookup_textures.h"
+#include "terrain/terrain_state.h"
+
+#include <cstring>
+#include <string>
+
+RenderTarget DensityMap;
+Readback DensityMapReadback;
+RenderTarget CubeMap;
+Readback CubeMapReadback;
+RenderTarget PolyCountPyramid[pyramidLevels];
+Readback TotalReadback;
+RenderTarget VertexTarget;
+RenderTarget MeshVertexTarget;
+Readback MeshVertexReadback;
+
+ID3DXEffect* generationEffect;
+ID3DXEffect* renderEffect;
+
+IDirect3DVertexDeclaration9* QuadDeclaration;
+IDirect3DVertexBuffer9* SliceQuad;
+IDirect3DVertexBuffer9* FullQuad;
+
+// Clip positions carry Direct3D's half-texel shift (left and up by half a texel) of the target
+// they are made for; z and w are 0, the effects supply their own.
+const QuadVertex sliceQuadVertices[4] = {
+    {-1.0f - 1.0f / 4096, 1.0f + 1.0f / 64, 0, 0, 0, 0},
+    {-1.0f - 1.0f / 4096 + 1.0f / 32, 1.0f + 1.0f / 64, 0, 0, 1, 0},
+    {-1.0f - 1.0f / 4096, -1.0f + 1.0f / 64, 0, 0, 0, 1},
+    {-1.0f - 1.0f / 4096 + 1.0f / 32, -1.0f + 1.0f / 64, 0, 0, 1, 1},
+};
+const QuadVertex fullQuadVertices[4] = {
+    {-1.0f - 1.0f / 1024, 1.0f + 1.0f / 32, 0, 0, 0, 0},
+    {1.0f - 1.0f / 1024, 1.0f + 1.0f / 32, 0, 0, 1, 0},
+    {-1.0f - 1.0f / 1024, -1.0f + 1.0f / 32, 0, 0, 0, 1},
+    {1.0f - 1.0f / 1024, -1.0f + 1.0f / 32, 0, 0, 1, 1},
+};
+
+const D3DVERTEXELEMENT9 MeshDeclaration[4] = {
+    {0, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 12, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_NORMAL, 0},
+    {0, 24, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    D3DDECL_END(),
+};
+
+std::uint16_t IdentityIndices[identityIndexCount];
+
+namespace {
+
+const D3DVERTEXELEMENT9 quadElements[3] = {
+    {0, 0, D3DDECLTYPE_FLOAT4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0},
+    {0, 16, D3DDECLTYPE_FLOAT2, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_TEXCOORD, 0},
+    D3DDECL_END(),
+};
+
+void createTarget(UINT width, UINT height, D3DFORMAT format, RenderTarget& target) {
+    d3dDevice->CreateTexture(width, height, 1, D3DUSAGE_RENDERTARGET, format,
+                                  D3DPOOL_DEFAULT, &target.texture, nullptr);
+}
+
+void fetchSurface(RenderTarget& target) {
+    if (target.texture != nullptr) target.texture->GetSurfaceLevel(0, &target.surface);
+}
+
+void createReadback(UINT width, UINT height, D3DFORMAT format, Readback& readback) {
+    d3dDevice->CreateTexture(width, height, 1, 0, format, D3DPOOL_SYSTEMMEM,
+                                  &readback.texture, nullptr);
+    if (readback.texture != nullptr) readback.texture->GetSurfaceLevel(0, &readback.surface);
+}
+
+// The default-pool targets, each with its surface; with `readbacks` also their system copies,
+// made in the order the targets need them.
+void createTargets(bool readbacks) {
+    createTarget(densityMapWidth, densityMapHeight, D3DFMT_R32F, DensityMap);
+    fetchSurface(DensityMap);
+    if (readbacks) createReadback(densityMapWidth, densityMapHeight, D3DFMT_R32F, DensityMapReadback);
+
+    createTarget(cubeMapWidth, cubeMapHeight, D3DFMT_A8R8G8B8, CubeMap);
+    fetchSurface(CubeMap);
+    if (readbacks) createReadback(cubeMapWidth, cubeMapHeight, D3DFMT_A8R8G8B8, CubeMapReadback);
+
+    for (int k = 0; k < pyramidLevels; ++k)
+        createTarget(pyramidWidths[k], pyramidHeights[k], D3DFMT_A32B32G32R32F,
+                     PolyCountPyramid[k]);
+    for (RenderTarget& level : PolyCountPyramid)
+        fetchSurface(level);
+    if (readbacks) createReadback(1, 1, D3DFMT_A32B32G32R32F, TotalReadback);
+
+    createTarget(vertexTargetWidth, vertexTargetHeight, D3DFMT_A32B32G32R32F, VertexTarget);
+    fetchSurface(VertexTarget);
+    if (readbacks)
+        createReadback(meshVertexTargetWidth, meshVertexTargetHeight, D3DFMT_A32B32G32R32F,
+                       MeshVertexReadback);
+    createTarget(meshVertexTargetWidth, meshVertexTargetHeight, D3DFMT_A32B32G32R32F,
+                 MeshVertexTarget);
+    fetchSurface(MeshVertexTarget);
+}
+
+void fillIdentityIndices() {
+    for (int i = 0; i < identityIndexCount; ++i)
+        IdentityIndices[i] = static_cast<std::uint16_t>(i);
+}
+
+IDirect3DVertexBuffer9* createQuad(const QuadVertex (&vertices)[4]) {
+    IDirect3DVertexBuffer9* quad = nullptr;
+    d3dDevice->CreateVertexBuffer(sizeof vertices, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+                                       D3DPOOL_DEFAULT, &quad, nullptr);
+    void* data = nullptr;
+    if (quad != nullptr && SUCCEEDED(quad->Lock(0, 0, &data, D3DLOCK_DISCARD))) {
+        std::memcpy(data, vertices, sizeof vertices);
+        quad->Unlock();
+    }
+    return quad;
+}
+
+void createQuads() {
+    SliceQuad = createQuad(sliceQuadVertices);
+    FullQuad = createQuad(fullQuadVertices);
+}
+
+template <class T> void release(T* object) {
+    if (object != nullptr) object->Release();
+}
+
+void releaseTarget(const RenderTarget& target) {
+    release(target.texture);
+    release(target.surface);
+}
+
+} // namespace
+
+ID3DXEffect* createEffectReportingErrors(IDirect3DDevice9* device, const char* fileName,
+                                         DWORD flags) {
+    ID3DXEffect* effect = nullptr;
+    ID3DXBuffer* errors = nullptr;
+    const HRESULT result = D3DXCreateEffectFromFileA(device, fileName, nullptr, nullptr, flags,
+                                                     nullptr, &effect, &errors);
+    if (FAILED(result)) {
+        const std::string text =
+            errors != nullptr ? static_cast<const char*>(errors->GetBufferPointer())
+                              : std::string(fileName) + ": the effect could not be created";
+        MessageBoxA(nullptr, text.c_str(), "Fx Compile Error", MB_ICONWARNING);
+        effect = nullptr;
+    }
+    release(errors);
+    return effect;
+}
+
+void createGpuResources() {
+    IDirect3DDevice9* const device = d3dDevice;
+    InitializeCriticalSection(&GenerationLock);
+
+    createTargets(true);
+    fillIdentityIndices();
+
+    generationEffect =
+        createEffectReportingErrors(device, generationEffectFile, generationEffectFirstFlags);
+    renderEffect = createEffectReportingErrors(device, renderEffectFile, renderEffectFlags);
+
+    // Block meshes carry their own declaration, so only the quads need one here.
+    device->CreateVertexDeclaration(quadElements, &QuadDeclaration);
+    createQuads();
+
+    createLookupTextures(device);
+
+    for (StagingBuffers& staging : WorkerStagingBuffers) {
+        device->CreateVertexBuffer(stagingVertexBufferBytes, D3DUSAGE_DYNAMIC, 0,
+                                   D3DPOOL_SYSTEMMEM, &staging.vertices, nullptr);
+        device->CreateIndexBuffer(stagingIndexBufferBytes, D3DUSAGE_DYNAMIC, D3DFMT_INDEX16,
+                                  D3DPOOL_SYSTEMMEM, &staging.indices, nullptr);
+    }
+}
+
+void releaseDeviceResources() {
+    releaseTarget(DensityMap);
+    releaseTarget(CubeMap);
+    for (const RenderTarget& level : PolyCountPyramid)
+        releaseTarget(level);
+    releaseTarget(VertexTarget);
+    releaseTarget(MeshVertexTarget);
+
+    release(renderEffect);
+    release(generationEffect);
+
+    release(SliceQuad);
+    release(FullQuad);
+
+    for (int i = 0; i < towerBlockCount; ++i) {
+        BlockTriangleCounts[i].store(0, std::memory_order_release);
+        release(BlockMeshes[i]);
+        BlockMeshes[i] = nullptr;
+    }
+}
+
+void restoreDeviceResources() {
+    createTargets(false);
+    fillIdentityIndices();
+    generationEffect =
+        createEffectReportingErrors(d3dDevice, generationEffectFile, generationEffectResetFlags);
+    renderEffect = createEffectReportingErrors(d3dDevice, renderEffectFile, renderEffectFlags);
+    createQuads();
+}
