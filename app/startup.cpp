@@ -5,6 +5,7 @@
 #include "gpu/gpu_resources.h"
 #include "platform/win32/msvcrt.h"
 #include "platform/win32/windows.h"
+#include "view/tower_creation.h"
 
 namespace {
 
@@ -104,6 +105,7 @@ StartUpOutcome startUp() {
     // The render, key C/T/M, device-lost and device-reset hooks are registered here.
     registerHook(EnginePos::deviceLostHook, releaseDeviceResources);
     registerHook(EnginePos::deviceResetHook, restoreDeviceResources);
+    registerHook(EnginePos::letterKeyHook + 4 * engineLetter('C'), createTower);
 
     // Room for the longest statistics line (54 characters).
     hudText = str_create("#100");

@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
-// Columns x = 3 (worker 0) and x = 4 (worker 1), the middle of the tower, where the ground is.
-constexpr BlockRange workerRanges[workerCount] = {{3, 0, 0, 4, 8, 8, 0}, {4, 0, 0, 5, 8, 8, 1}};
+// Half columns in the middle of the tower, x = 3 (worker 0) and x = 4 (worker 1), y 2..5, every
+// height z: 32 blocks each, some of them through the ground.
+constexpr BlockRange workerRanges[workerCount] = {{3, 2, 0, 4, 6, 8, 0}, {4, 2, 0, 5, 6, 8, 1}};
 
 class WorkerThreads : public testing::TestWithParam<std::int32_t> {
   protected:
@@ -69,11 +71,12 @@ TEST_P(WorkerThreads, FramesUnderTheLockFindOnlyWholeMeshes) {
     expectMeshesMatchCounts();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, WorkerThreads, testing::Values(CpuMeshGpuDensity, GpuOnly, GpuVerticesCpuWeld),
-    [](const testing::TestParamInfo<std::int32_t>& mode) {
-        static const char* names[] = {"CpuMeshGpuDensity", "GpuOnly", "GpuVerticesCpuWeld"};
-        return std::string(names[mode.param]);
-    });
+std::string modeName(const testing::TestParamInfo<std::int32_t>& mode) {
+    static const char* const names[] = {"CpuMeshGpuDensity", "GpuOnly", "GpuVerticesCpuWeld"};
+    return names[mode.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, WorkerThreads,
+                         testing::Values(CpuMeshGpuDensity, GpuOnly, GpuVerticesCpuWeld), modeName);
 
 } // namespace

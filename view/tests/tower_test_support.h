@@ -4,6 +4,7 @@
 
 #include "app/program_state.h"
 #include "app/startup.h"
+#include "platform/d3d9/d3dx9.h"
 #include "platform/engine/engine_host.h"
 #include "terrain/terrain_state.h"
 
