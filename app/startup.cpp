@@ -7,6 +7,7 @@
 #include "platform/win32/msvcrt.h"
 #include "platform/win32/windows.h"
 #include "view/terrain_render.h"
+#include "view/tower_creation.h"
 
 namespace {
 
@@ -103,6 +104,7 @@ StartUpOutcome startUp() {
     registerHook(EnginePos::deviceLostHook, releaseDeviceResources);
     registerHook(EnginePos::deviceResetHook, restoreDeviceResources);
     registerHook(EnginePos::renderHook, renderTower);
+    registerHook(EnginePos::letterKeyHook + 4 * engineLetter('C'), createTower);
     registerHook(EnginePos::letterKeyHook + 4 * engineLetter('M'), nextCalculationMode);
     registerHook(EnginePos::letterKeyHook + 4 * engineLetter('T'), reloadRenderEffect);
 

@@ -2,7 +2,13 @@
 // between two worker threads and shows the progress every 5 seconds until both have ended.
 #pragma once
 
+#include "platform/win32/windows.h"
+
 void createTower();
 
 // True while createTower runs (its frames may deliver another C, which is then ignored).
 bool towerBeingCreated();
+
+// How long the waiting loop sleeps between two progress frames, in milliseconds: 5000. Tests
+// shorten it to see progress frames of small towers.
+extern DWORD towerProgressIntervalMs;

@@ -1,0 +1,173 @@
+#include "cpu/block_meshes.h"
+
+#include "cpu/density_normals.h"
+#include "cpu/mesh_weld.h"
+#include "terrain/terrain_state.h"
+
+#include <cassert>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr DWORD stagedMeshFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
+
+// One buffer lock, undone when the object goes out of scope (so several locks taken in order
+// are undone in reverse order). Converts to false when the lock failed or was never tried.
+class ScopedLock {
+  public:
+    ScopedLock() = default;
+    template <typename Lock, typename Unlock> ScopedLock(Lock lock, Unlock unlock) {
+        if (SUCCEEDED(lock(&data_)) && data_ != nullptr)
+            unlock_ = unlock;
+        else
+            data_ = nullptr;
+    }
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+    ~ScopedLock() {
+        if (unlock_) unlock_();
+    }
+
+    explicit operator bool() const { return data_ != nullptr; }
+    template <typename T> T* as() const { return static_cast<T*>(data_); }
+
+  private:
+    void* data_ = nullptr;
+    std::function<void()> unlock_;
+};
+
+ScopedLock lockWhole(IDirect3DVertexBuffer9* buffer, DWORD flags) {
+    return ScopedLock([=](void** data) { return buffer->Lock(0, 0, data, flags); },
+                      [=] { buffer->Unlock(); });
+}
+
+ScopedLock lockWhole(IDirect3DIndexBuffer9* buffer, DWORD flags) {
+    return ScopedLock([=](void** data) { return buffer->Lock(0, 0, data, flags); },
+                      [=] { buffer->Unlock(); });
+}
+
+ScopedLock lockVertices(ID3DXMesh* mesh, DWORD flags) {
+    return ScopedLock([=](void** data) { return mesh->LockVertexBuffer(flags, data); },
+                      [=] { mesh->UnlockVertexBuffer(); });
+}
+
+ScopedLock lockIndices(ID3DXMesh* mesh, DWORD flags) {
+    return ScopedLock([=](void** data) { return mesh->LockIndexBuffer(flags, data); },
+                      [=] { mesh->UnlockIndexBuffer(); });
+}
+
+// Copies the slot's staged vertices and indices into `mesh`. False when a lock failed.
+bool copyStagedBlock(int slot, ID3DXMesh* mesh, int vertexCount, int triangleCount) {
+    const StagingBuffers& staging = WorkerStagingBuffers[slot];
+    const ScopedLock stagedVertices = lockWhole(staging.vertices, D3DLOCK_DISCARD);
+    const ScopedLock stagedIndices =
+        stagedVertices ? lockWhole(staging.indices, D3DLOCK_DISCARD) : ScopedLock();
+    const ScopedLock meshVertices =
+        stagedIndices ? lockVertices(mesh, D3DLOCK_DISCARD) : ScopedLock();
+    const ScopedLock meshIndices = meshVertices ? lockIndices(mesh, D3DLOCK_DISCARD) : ScopedLock();
+    if (!meshIndices) return false;
+    std::memcpy(meshVertices.as<void>(), stagedVertices.as<void>(),
+                static_cast<std::size_t>(vertexCount) * sizeof(MeshVertex));
+    std::memcpy(meshIndices.as<void>(), stagedIndices.as<void>(),
+                static_cast<std::size_t>(triangleCount) * 3 * sizeof(std::uint16_t));
+    return true;
+}
+
+// Smooth normals over the faces around each point, vertices never split.
+void computeSmoothNormals(ID3DXMesh* mesh) {
+    ID3DXBuffer* adjacency = nullptr;
+    const DWORD* adjacencyData = nullptr;
+    if (SUCCEEDED(D3DXCreateBuffer(mesh->GetNumFaces() * 3 * sizeof(DWORD), &adjacency))) {
+        auto* data = static_cast<DWORD*>(adjacency->GetBufferPointer());
+        if (SUCCEEDED(mesh->GenerateAdjacency(adjacencyEpsilon, data))) adjacencyData = data;
+    }
+    // Without adjacency the library joins exactly coinciding positions instead.
+    D3DXComputeTangentFrameEx(mesh, D3DX_DEFAULT, 0, D3DX_DEFAULT, 0, D3DX_DEFAULT, 0,
+                              D3DDECLUSAGE_NORMAL, 0,
+                              D3DXTANGENT_CALCULATE_NORMALS | D3DXTANGENT_GENERATE_IN_PLACE,
+                              adjacencyData, -1.01f, -0.01f, -1.01f, nullptr, nullptr);
+    if (adjacency) adjacency->Release();
+}
+
+// Per slot: the welded vertices and indices of the block being welded.
+struct WeldBuffers {
+    WeldScratch scratch;
+    std::vector<MeshVertex> vertices;
+    std::vector<std::uint16_t> indices;
+};
+WeldBuffers weldBuffers[workerCount];
+
+} // namespace
+
+StagedMesh meshFromStaging(int slot, IDirect3DDevice9* device) {
+    assert(slot >= 0 && slot < workerCount);
+    const int vertexCount = SlotCpuVertexCounts[slot];
+    const int triangleCount = SlotCpuTriangleCounts[slot];
+    assert(triangleCount > 0 && vertexCount > 0);
+
+    ID3DXMesh* mesh = nullptr;
+    if (FAILED(D3DXCreateMeshFVF(static_cast<DWORD>(triangleCount), static_cast<DWORD>(vertexCount),
+                                 D3DXMESH_DYNAMIC, stagedMeshFvf, device, &mesh)) ||
+        mesh == nullptr)
+        return {nullptr, StagedMeshOutcome::creationFailed};
+    if (!copyStagedBlock(slot, mesh, vertexCount, triangleCount)) {
+        mesh->Release();
+        return {nullptr, StagedMeshOutcome::copyFailed};
+    }
+
+    computeSmoothNormals(mesh);
+    if (const ScopedLock vertices = lockVertices(mesh, 0))
+        repairMissingNormals(vertices.as<MeshVertex>(), vertexCount, DensityReadback[slot]);
+    return {mesh, StagedMeshOutcome::built};
+}
+
+ID3DXMesh* weldMesh(ID3DXMesh* mesh, int slot, IDirect3DDevice9* device) {
+    assert(mesh != nullptr && slot >= 0 && slot < workerCount);
+    const int faceCount = static_cast<int>(mesh->GetNumFaces());
+    const int cornerCount = faceCount * 3;
+    if (mesh->GetNumBytesPerVertex() != sizeof(MeshVertex) || cornerCount > weldCornerLimit)
+        return nullptr;
+
+    WeldBuffers& buffers = weldBuffers[slot];
+    buffers.vertices.resize(static_cast<std::size_t>(cornerCount));
+    buffers.indices.resize(static_cast<std::size_t>(cornerCount));
+    int weldedCount = 0;
+    {
+        const ScopedLock sourceVertices = lockVertices(mesh, D3DLOCK_READONLY);
+        const ScopedLock sourceIndices =
+            sourceVertices ? lockIndices(mesh, D3DLOCK_READONLY) : ScopedLock();
+        if (!sourceIndices) return nullptr;
+        weldedCount = weldTriangleList(
+            sourceVertices.as<MeshVertex>(), static_cast<int>(mesh->GetNumVertices()),
+            sourceIndices.as<std::uint16_t>(), cornerCount, buffers.vertices.data(),
+            buffers.indices.data(), buffers.scratch);
+    }
+
+    D3DVERTEXELEMENT9 declaration[MAX_FVF_DECL_SIZE];
+    ID3DXMesh* welded = nullptr;
+    if (FAILED(mesh->GetDeclaration(declaration)) ||
+        FAILED(D3DXCreateMesh(static_cast<DWORD>(faceCount), static_cast<DWORD>(weldedCount),
+                              D3DXMESH_DYNAMIC, declaration, device, &welded)) ||
+        welded == nullptr)
+        return nullptr;
+    bool copied = false;
+    {
+        const ScopedLock vertices = lockVertices(welded, D3DLOCK_DISCARD);
+        const ScopedLock indices = vertices ? lockIndices(welded, D3DLOCK_DISCARD) : ScopedLock();
+        if (indices) {
+            std::memcpy(indices.as<void>(), buffers.indices.data(),
+                        static_cast<std::size_t>(cornerCount) * sizeof(std::uint16_t));
+            std::memcpy(vertices.as<void>(), buffers.vertices.data(),
+                        static_cast<std::size_t>(weldedCount) * sizeof(MeshVertex));
+            copied = true;
+        }
+    }
+    if (!copied) {
+        welded->Release();
+        return nullptr;
+    }
+    return welded;
+}

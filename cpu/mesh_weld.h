@@ -1,0 +1,48 @@
+// Welding an unwelded triangle list: vertices closer than weldDistance are merged into one.
+//
+// Each corner, in order, joins the earliest-made welded vertex whose position lies within
+// weldDistance of its own, or makes a new welded vertex there. A welded vertex keeps the
+// position of the corner that made it; every corner that joins it moves its texture coordinate
+// half-way towards the corner's own ((u + source u) / 2, likewise v) and adds the corner's normal
+// to its normal, which is then normalised again. Faces keep their order and winding; welded
+// vertices are numbered in the order of their first use.
+//
+// What the result guarantees, whatever the input:
+// - every corner's welded vertex lies less than weldDistance from the corner's position;
+// - welded vertices lie at least weldDistance apart from each other (no two are one point);
+// - the result depends only on the corners and their order (no hash or memory-order effects).
+// Closeness is not transitive, so in a chain of points each closer than weldDistance to the
+// next, which corners merge depends on the order in which the chain is met.
+//
+// The lookup is a spatial hash over cells a little larger than weldDistance: a corner's match
+// can only lie in its own cell or one of the 26 around it.
+#pragma once
+
+#include "terrain/terrain_state.h"
+
+#include <cstdint>
+#include <vector>
+
+constexpr double weldDistance = 0.01;
+
+// Reusable working memory of the weld, so that a worker welding block after block allocates
+// only while its blocks grow. One per thread.
+struct WeldScratch {
+    std::vector<std::uint64_t> cellKeys;  // hash slots: packed cell coordinates
+    std::vector<std::int32_t> cellFirst;  // hash slots: newest welded vertex of the cell, or -1
+    std::vector<std::int32_t> nextInCell; // per welded vertex: the one made before it in its cell
+};
+
+// Most corners one weld takes: the vertices of the largest mesh with 16-bit indices, so that
+// the welded vertices, at most one per corner, are numbered by 16-bit indices too.
+constexpr int weldCornerLimit = 65535;
+
+// Welds the triangle list whose corner c is `vertices[sourceIndices[c]]`.
+// `vertices` holds `vertexCount` entries; `sourceIndices` holds `cornerCount` entries, each below
+// `vertexCount`; `cornerCount` is a multiple of 3 and at most weldCornerLimit. `welded` has room
+// for `cornerCount` vertices and `indices` for `cornerCount` entries. Returns the number of
+// welded vertices written to `welded`; `indices` then holds the welded triangle list, corner for
+// corner. A corner whose position is not a number matches nothing and gets a vertex of its own.
+int weldTriangleList(const MeshVertex* vertices, int vertexCount,
+                     const std::uint16_t* sourceIndices, int cornerCount, MeshVertex* welded,
+                     std::uint16_t* indices, WeldScratch& scratch);

@@ -1,0 +1,161 @@
+// Towers on the headless engine: the three calculation modes against each other, the
+// workers' totals, the progress frames, and a tower built over another one.
+#include "view/tower_creation.h"
+
+#include "cpu/block_worker.h"
+#include "platform/win32/msvcrt.h"
+#include "tables/lookup_textures.h"
+#include "view/tests/tower_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace {
+
+void fillNoise(unsigned seed) {
+    msvcrt::srand(seed);
+    ASSERT_TRUE(SUCCEEDED(D3DXFillVolumeTexture(NoiseVolume, fillNoiseTexel, nullptr)));
+}
+
+// Columns x = 3 (worker 0) and x = 4 (worker 1) of the tower: a quarter of its blocks, so that
+// the three modes fit the test's time; the whole tower is built by the tests further down.
+constexpr BlockRange quarterRanges[workerCount] = {{3, 0, 0, 4, 8, 8, 0}, {4, 0, 0, 5, 8, 8, 1}};
+
+// Both workers over their ranges, as tower creation starts them, but with no frames in between,
+// so that the totals hold only what the workers added.
+TowerCounts runWorkers(std::int32_t mode) {
+    CalculationMode.store(mode);
+    vertexCount.store(0);
+    polygonCount.store(0);
+    HANDLE workers[workerCount];
+    for (int t = 0; t < workerCount; ++t) {
+        BlockRanges[t] = quarterRanges[t];
+        workers[t] = CreateThread(nullptr, 0, blockWorker, &BlockRanges[t], 0, nullptr);
+        EXPECT_NE(workers[t], nullptr);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(workerCount, workers, TRUE, INFINITE), WAIT_OBJECT_0);
+    for (HANDLE worker : workers)
+        CloseHandle(worker);
+
+    const TowerCounts counts = towerCounts();
+    EXPECT_EQ(counts.totalVertices(), vertexCount.load()) << "mode " << mode;
+    EXPECT_EQ(counts.totalTriangles(), polygonCount.load()) << "mode " << mode;
+    expectMeshesMatchCounts();
+    return counts;
+}
+
+// Key C in a frame of its own, as a user presses it (a C that no frame separates from the last
+// tower counts as pressed during that tower and is ignored).
+void pressC() {
+    engine_frame();
+    createTower();
+}
+
+class Tower : public testing::Test {
+  protected:
+    static void SetUpTestSuite() { startProgram(); }
+    void TearDown() override {
+        CalculationMode.store(CpuMeshGpuDensity);
+        towerProgressIntervalMs = 5000;
+    }
+};
+
+TEST_F(Tower, ModesAgreeOnOneNoiseAndWorkersAddEveryBlockOnce) {
+    emptyEveryBlock();
+    TowerCounts counts[3];
+    for (std::int32_t mode : {CpuMeshGpuDensity, GpuOnly, GpuVerticesCpuWeld}) {
+        fillNoise(5);
+        counts[mode] = runWorkers(mode);
+    }
+    const TowerCounts& cpu = counts[CpuMeshGpuDensity];
+    const TowerCounts& gpu = counts[GpuOnly];
+    const TowerCounts& welded = counts[GpuVerticesCpuWeld];
+
+    int blocksWithSurface = 0;
+    for (int i = 0; i < towerBlockCount; ++i) {
+        // One field, so one triangle count per block, however the triangles are made.
+        EXPECT_EQ(gpu.triangles[i], cpu.triangles[i]) << "block " << i;
+        EXPECT_EQ(welded.triangles[i], cpu.triangles[i]) << "block " << i;
+        EXPECT_EQ(gpu.vertices[i], 3 * gpu.triangles[i]) << "block " << i;
+        // The weld merges at least what the CPU mesher shares along grid edges, hardly more.
+        EXPECT_LE(welded.vertices[i], cpu.vertices[i]) << "block " << i;
+        blocksWithSurface += cpu.triangles[i] > 0;
+    }
+    EXPECT_GT(blocksWithSurface, 4);
+    EXPECT_LT(blocksWithSurface, 128) << "some blocks lie wholly in or out";
+    EXPECT_GE(static_cast<double>(welded.totalVertices()), 0.99 * cpu.totalVertices());
+}
+
+// Checks, in every frame drawn while a tower is created, that each block the frame may draw
+// holds a whole mesh of its counts, and tells the old tower's meshes (built in GpuOnly mode,
+// three vertices per triangle) from the new one's (CPU meshes share their vertices).
+struct FrameInspection {
+    EngineHook renderer = nullptr;
+    int halfReplacedBlocks = 0;
+    int framesWithOldAndNew = 0;
+    int framesDuringCreation = 0;
+};
+FrameInspection inspection;
+
+void inspectingRenderHook() {
+    if (inspection.renderer) inspection.renderer();
+    if (!towerBeingCreated()) return;
+    ++inspection.framesDuringCreation;
+    int oldBlocks = 0, newBlocks = 0;
+    for (int i = 0; i < towerBlockCount; ++i) {
+        const std::int32_t triangles = BlockTriangleCounts[i].load(std::memory_order_acquire);
+        if (triangles <= 0) continue;
+        ID3DXMesh* mesh = BlockMeshes[i];
+        if (!mesh || mesh->GetNumFaces() != static_cast<DWORD>(triangles) ||
+            mesh->GetNumVertices() != static_cast<DWORD>(BlockVertexCounts[i].load())) {
+            ++inspection.halfReplacedBlocks;
+            continue;
+        }
+        (mesh->GetNumVertices() == 3 * mesh->GetNumFaces() ? oldBlocks : newBlocks) += 1;
+    }
+    inspection.framesWithOldAndNew += oldBlocks > 0 && newBlocks > 0;
+}
+
+EngineHook& renderHookSlot() {
+    return *static_cast<EngineHook*>(engineSlot(engineSlotTable, EnginePos::renderHook));
+}
+
+TEST_F(Tower, ProgressFramesShowOldAndNewBlocksAndTheTowerEqualsOneBuiltFromNothing) {
+    // The old tower: two columns of GpuOnly meshes, which worker 0 reaches last.
+    fillNoise(3);
+    emptyEveryBlock();
+    ASSERT_GT(runWorkers(GpuOnly).totalTriangles(), 0);
+
+    towerProgressIntervalMs = 20;
+    CalculationMode.store(CpuMeshGpuDensity);
+    inspection = FrameInspection{renderHookSlot()};
+    renderHookSlot() = inspectingRenderHook;
+    msvcrt::srand(21);
+    pressC();
+    renderHookSlot() = inspection.renderer;
+    const TowerCounts overOldTower = towerCounts();
+
+    EXPECT_GT(inspection.framesDuringCreation, 3);
+    EXPECT_GT(inspection.framesWithOldAndNew, 0);
+    EXPECT_EQ(inspection.halfReplacedBlocks, 0);
+    EXPECT_FALSE(towerBeingCreated());
+    EXPECT_EQ(startedBlocks.load(), towerBlockCount);
+    // The bar shows the last progress frame's share: some, never more than all.
+    EXPECT_GT(progressBar->scaleX, 0);
+    EXPECT_LE(progressBar->scaleX, 1024);
+    EXPECT_GE(calculationTime.load(), 0);
+    expectMeshesMatchCounts();
+
+    // A run with no tower yet that pressed C at the same point of the random sequence.
+    emptyEveryBlock();
+    msvcrt::srand(21);
+    pressC();
+    const TowerCounts fromNothing = towerCounts();
+    EXPECT_GT(fromNothing.totalTriangles(), 0);
+    EXPECT_EQ(overOldTower.triangles, fromNothing.triangles);
+    EXPECT_EQ(overOldTower.vertices, fromNothing.vertices);
+    expectMeshesMatchCounts();
+}
+
+} // namespace

@@ -1,0 +1,78 @@
+// The program started in-process on a small headless engine, and what the tower tests read of
+// the per-block arrays.
+#pragma once
+
+#include "app/program_state.h"
+#include "app/startup.h"
+#include "platform/d3d9/d3dx9.h"
+#include "platform/engine/engine_host.h"
+#include "terrain/terrain_state.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+// Starts the program headless on a 64 x 64 back buffer, with `options` added to the command
+// line (e.g. "--keys", "9:C").
+inline void startProgram(std::vector<std::string> options = {}) {
+    std::vector<std::string> arguments = {"tower_test",     "--headless", "--data",
+                                          GORVANE_DATA_DIR, "--size",     "64x64"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    ASSERT_EQ(engineHostConfigure(static_cast<int>(argv.size()), argv.data()), 0);
+    ASSERT_EQ(startUp(), StartUpOutcome::running);
+}
+
+struct TowerCounts {
+    std::array<std::int32_t, towerBlockCount> vertices{};
+    std::array<std::int32_t, towerBlockCount> triangles{};
+
+    std::int64_t totalVertices() const {
+        std::int64_t sum = 0;
+        for (std::int32_t v : vertices)
+            sum += v;
+        return sum;
+    }
+    std::int64_t totalTriangles() const {
+        std::int64_t sum = 0;
+        for (std::int32_t t : triangles)
+            sum += t;
+        return sum;
+    }
+};
+
+// The counts of every block; a block without triangles counts 0 vertices, as it is not drawn.
+inline TowerCounts towerCounts() {
+    TowerCounts counts;
+    for (int i = 0; i < towerBlockCount; ++i) {
+        counts.triangles[i] = BlockTriangleCounts[i].load();
+        counts.vertices[i] = counts.triangles[i] > 0 ? BlockVertexCounts[i].load() : 0;
+    }
+    return counts;
+}
+
+// Every block with triangles holds a mesh of exactly its counts.
+inline void expectMeshesMatchCounts() {
+    for (int i = 0; i < towerBlockCount; ++i) {
+        const std::int32_t triangles = BlockTriangleCounts[i].load();
+        if (triangles <= 0) continue;
+        ASSERT_NE(BlockMeshes[i], nullptr) << "block " << i;
+        EXPECT_EQ(BlockMeshes[i]->GetNumFaces(), static_cast<DWORD>(triangles)) << "block " << i;
+        EXPECT_EQ(BlockMeshes[i]->GetNumVertices(), static_cast<DWORD>(BlockVertexCounts[i].load()))
+            << "block " << i;
+    }
+}
+
+// The state of a program that has not built a tower yet.
+inline void emptyEveryBlock() {
+    for (int i = 0; i < towerBlockCount; ++i) {
+        BlockTriangleCounts[i].store(0);
+        BlockVertexCounts[i].store(0);
+        if (BlockMeshes[i]) BlockMeshes[i]->Release();
+        BlockMeshes[i] = nullptr;
+    }
+}
