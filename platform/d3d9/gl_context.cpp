@@ -213,8 +213,8 @@ ContextPool::~ContextPool() {
     }
     if (any != nullptr) {
         makeCurrent(*any);
-        for (auto [kind, name] : deletions_) {
-            deleteNow(kind, name);
+        for (const Deletion& deletion : deletions_) {
+            deleteNow(deletion.kind, deletion.name);
         }
         for (auto& slot : slots_) {
             if (slot->fence != nullptr) {
@@ -343,10 +343,6 @@ ContextState& ContextPool::bind() {
     if (!slot.initialised) {
         initialiseContext(slot);
     }
-    for (auto [kind, name] : deletions_) {
-        deleteNow(kind, name);
-    }
-    deletions_.clear();
     slot.seen.resize(slots_.size(), 0);
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         const Slot& other = *slots_[i];
@@ -355,7 +351,22 @@ ContextState& ContextPool::bind() {
             slot.seen[i] = other.fenceSerial;
         }
     }
+    deleteQueued();
     return slot.state;
+}
+
+void ContextPool::deleteQueued() {
+    const auto published = [this](const Deletion& deletion) {
+        return std::all_of(deletion.after.begin(), deletion.after.end(), [this](auto after) {
+            return slots_[after.first]->fenceSerial > after.second;
+        });
+    };
+    const auto kept = std::partition(deletions_.begin(), deletions_.end(),
+                                     [&](const Deletion& d) { return !published(d); });
+    for (auto it = kept; it != deletions_.end(); ++it) {
+        deleteNow(it->kind, it->name);
+    }
+    deletions_.erase(kept, deletions_.end());
 }
 
 void ContextPool::publishSlot(Slot& slot) {
@@ -368,6 +379,7 @@ void ContextPool::publishSlot(Slot& slot) {
     slot.fence = fence;
     slot.fenceSerial = nextFenceSerial_++;
     slot.writes.clear();
+    slot.reads.clear();
 }
 
 void ContextPool::publish() {
@@ -417,6 +429,44 @@ bool ContextPool::writtenByAnother(std::uint64_t id) const {
     return false;
 }
 
+void ContextPool::noteReads(const std::uint64_t* ids, std::size_t count) {
+    const int index = thisThreadSlot();
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint64_t>& reads = slots_[static_cast<std::size_t>(index)]->reads;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (std::find(reads.begin(), reads.end(), ids[i]) == reads.end()) {
+            reads.push_back(ids[i]);
+        }
+    }
+}
+
+bool ContextPool::readByAnother(std::uint64_t id) const {
+    const int index = thisThreadSlot();
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::vector<std::uint64_t>& reads = slots_[i]->reads;
+        if (static_cast<int>(i) != index &&
+            std::find(reads.begin(), reads.end(), id) != reads.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ContextPool::retireTexture(GLuint name, std::uint64_t id) {
+    const int index = thisThreadSlot();
+    std::lock_guard lock(mutex_);
+    Deletion deletion{ObjectKind::Texture, name, {}};
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::vector<std::uint64_t>& reads = slots_[i]->reads;
+        if (static_cast<int>(i) != index &&
+            std::find(reads.begin(), reads.end(), id) != reads.end()) {
+            deletion.after.emplace_back(i, slots_[i]->fenceSerial);
+        }
+    }
+    deletions_.push_back(std::move(deletion));
+}
+
 bool ContextPool::currentOnThisThread() const {
     const int index = thisThreadSlot();
     return index >= 0 && threadContexts.current == slots_[static_cast<std::size_t>(index)].get();
@@ -439,7 +489,7 @@ void ContextPool::deleteObject(ObjectKind kind, GLuint name) {
         lock.unlock();
         deleteNow(kind, name);
     } else {
-        deletions_.emplace_back(kind, name);
+        deletions_.push_back(Deletion{kind, name, {}});
     }
 }
 

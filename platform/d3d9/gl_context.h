@@ -77,10 +77,17 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     void endBatch();
     // Whether another context drew into the object and has not published since.
     bool writtenByAnother(std::uint64_t id) const;
+    // The textures (object ids) the calling thread's context sampled in its open batch, and
+    // whether another context's open batch sampled the object.
+    void noteReads(const std::uint64_t* ids, std::size_t count);
+    bool readByAnother(std::uint64_t id) const;
     // Deletes a shared object now when the calling thread's context of this pool is current,
     // else queues it for the next bind.
     enum class ObjectKind { Texture, Buffer };
     void deleteObject(ObjectKind kind, GLuint name);
+    // Queues a texture's old GL name (object `id`) for deletion once every other context whose
+    // open batch sampled it has published, so that the reads queued there are complete first.
+    void retireTexture(GLuint name, std::uint64_t id);
 
     GLFWwindow* window() const { return window_; }
     bool isWindowThread() const;
@@ -104,6 +111,14 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
         std::uint64_t fenceSerial = 0;     // increasing over the pool
         std::vector<std::uint64_t> seen;   // serial of each other slot's fence already waited
         std::vector<std::uint64_t> writes; // render targets drawn since the last fence
+        std::vector<std::uint64_t> reads;  // textures sampled since the last fence
+    };
+    // A shared object waiting for deletion, and the fence serial each listed slot must pass
+    // first (slot index, serial of its fence when the object was queued).
+    struct Deletion {
+        ObjectKind kind;
+        GLuint name;
+        std::vector<std::pair<std::size_t, std::uint64_t>> after;
     };
 
     ContextPool() = default;
@@ -114,12 +129,15 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     void publishSlot(Slot& slot);
     void initialiseContext(Slot& slot);
     void deleteNow(ObjectKind kind, GLuint name);
+    // Deletes the queued objects whose slots have published since; under mutex_, with the
+    // calling thread's context current and the fences of the other contexts waited for.
+    void deleteQueued();
     bool currentOnThisThread() const;
 
     mutable std::mutex mutex_;
     std::condition_variable slotFreed_;
     std::vector<std::unique_ptr<Slot>> slots_;
-    std::vector<std::pair<ObjectKind, GLuint>> deletions_;
+    std::vector<Deletion> deletions_;
     std::uint64_t nextFenceSerial_ = 1;
 
     EGLDisplay display_ = EGL_NO_DISPLAY;

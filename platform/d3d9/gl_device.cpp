@@ -673,6 +673,26 @@ void Device::checkPublished(const TextureCore* texture, const char* use) {
     }
 }
 
+void Device::separateFromQueuedReads(TextureCore& texture) {
+    if (!pool_->readByAnother(texture.glId())) {
+        return;
+    }
+    const std::uint64_t oldId = texture.glId();
+    pool_->retireTexture(texture.renameGl(), oldId);
+}
+
+void Device::noteReads() {
+    std::uint64_t ids[kStages];
+    std::size_t count = 0;
+    for (IDirect3DBaseTexture9* texture : textures_) {
+        const TextureCore* core = textureCore(texture);
+        if (core != nullptr && core->hasGl()) {
+            ids[count++] = core->glId();
+        }
+    }
+    pool_->noteReads(ids, count);
+}
+
 bool Device::applyVertexInput(ContextState& context, bool indexed, bool* uploaded) {
     const GLuint vertexArray = context.vertexArray;
     if (context.declarationId != declaration_->id()) {
@@ -856,6 +876,7 @@ HRESULT Device::draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& ra
         return D3DERR_INVALIDCALL;
     }
     ContextState& context = pool_->bind();
+    separateFromQueuedReads(*renderTarget_->texture());
     bool uploaded = false;
     if (!attach(context, renderTarget_, depthSurface_) ||
         !applyVertexInput(context, range.indexed, &uploaded)) {
@@ -869,6 +890,7 @@ HRESULT Device::draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& ra
         checkPublished(textureCore(texture), "a sampled texture");
     }
     noteWrites(renderTarget_, depthSurface_);
+    noteReads();
     applyPipeline(context);
     if (range.indexed) {
         glDrawElementsBaseVertex(
@@ -903,6 +925,9 @@ HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR colo
     }
     ContextState& context = pool_->bind();
     Surface* depth = depthOrStencil ? depthSurface_ : nullptr;
+    if ((flags & D3DCLEAR_TARGET) != 0) {
+        separateFromQueuedReads(*renderTarget_->texture());
+    }
     if (!attach(context, renderTarget_, depth)) {
         return D3DERR_INVALIDCALL;
     }
@@ -980,6 +1005,7 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget,
 void Device::uploadTexture(TextureCore& texture, UINT level, const Box& box) {
     std::lock_guard lock(mutex_);
     pool_->bind();
+    separateFromQueuedReads(texture);
     texture.upload(level, box);
     pool_->publish();
 }
@@ -987,6 +1013,7 @@ void Device::uploadTexture(TextureCore& texture, UINT level, const Box& box) {
 void Device::bindRenderTargetForDrawing() {
     std::lock_guard lock(mutex_);
     ContextState& context = pool_->bind();
+    separateFromQueuedReads(*renderTarget_->texture());
     if (attach(context, renderTarget_, depthSurface_)) {
         checkPublished(renderTarget_->texture(), "a render target");
         noteWrites(renderTarget_, depthSurface_);

@@ -72,6 +72,18 @@
 //   so what one thread drew or uploaded is complete when another samples it, draws over it or
 //   reads it back. Fencing every draw instead would be simpler but costs dearly: llvmpipe then
 //   rasterizes each slice of a generation pass on its own, on one thread.
+// - Writes after reads on other contexts. A context's open batch may still hold draws that
+//   sample a texture when another thread writes it (Unlock of a managed texture, a draw or
+//   clear into a render target); Direct3D 9 promises those draws the earlier contents. The
+//   writing thread cannot flush the reading context (only its own thread can), and waiting for
+//   that thread to end its batch could wait forever (it may be waiting for the writer). So each
+//   batch also records the textures its draws sampled, and a context about to write a texture
+//   that another context's open batch sampled first gives the texture new GL storage: a GPU
+//   copy of every level, then the write. The queued draws keep the old storage, which is
+//   deleted once every such batch has ended (its fence waited for). Names and ids change with
+//   it, so query textureName at each use. The check is one look-up per write: a generation
+//   pass that draws many slices into its target while sampling a volume that nobody writes
+//   meanwhile never copies and keeps its single batch.
 //   The rule for callers: a thread that hands what it drew to another thread ends its batch
 //   first (the usual Direct3D sequence, draw then restore the render target or read back,
 //   does). A device call that uses a target another thread drew into without ending its batch
@@ -129,7 +141,8 @@ void setProgram(IDirect3DDevice9* device, GLuint program);
 GLuint currentProgram(IDirect3DDevice9* device);
 
 // The GL texture behind a texture or volume texture (0 for D3DPOOL_SYSTEMMEM) and its target
-// (GL_TEXTURE_2D or GL_TEXTURE_3D).
+// (GL_TEXTURE_2D or GL_TEXTURE_3D). The name changes when the device resets and when a write
+// must leave another thread's queued reads the old storage (see above): query it at each use.
 GLuint textureName(IDirect3DBaseTexture9* texture);
 GLenum textureTarget(IDirect3DBaseTexture9* texture);
 

@@ -81,6 +81,9 @@ class TextureCore : public Resource {
     // On the calling thread's bound context, under the device's mutex.
     void createGl();
     void recreateGl(); // device reset: a new GL texture filled from the system copy
+    // A new GL texture (name and id) holding a GPU copy of every level; returns the old name,
+    // which the caller retires once the work queued against it is done (see gl_device.h).
+    GLuint renameGl();
     void upload(UINT level, const Box& box);
 
     HRESULT lock(UINT level, const Box* box, DWORD flags, std::uint8_t** bits);
@@ -93,6 +96,8 @@ class TextureCore : public Resource {
     ~TextureCore() override;
 
   private:
+    // New GL storage for every level, contents undefined.
+    GLuint allocateGl() const;
     // The system copy's bytes at the box's first texel (left, top, front) of a level.
     std::uint8_t* cornerBits(UINT level, const Box& box);
 
@@ -376,6 +381,11 @@ class Device final : public IDirect3DDevice9 {
     void noteWrites(Surface* color, Surface* depth);
     // Reports use of an object that another thread drew into without ending its batch.
     void checkPublished(const TextureCore* texture, const char* use);
+    // Before the calling context writes the texture: when another context's open batch samples
+    // it, gives the texture new GL storage so that those queued reads keep the old one.
+    void separateFromQueuedReads(TextureCore& texture);
+    // Records the textures the draw samples in the calling context's batch.
+    void noteReads();
     bool applyVertexInput(ContextState& context, bool indexed, bool* uploaded);
     void applyPipeline(ContextState& context);
     GLuint samplerFor(ContextState& context, int stage);

@@ -132,7 +132,7 @@ TextureCore::~TextureCore() {
     }
 }
 
-void TextureCore::createGl() {
+GLuint TextureCore::allocateGl() const {
     GLuint name = 0;
     glCreateTextures(target_, 1, &name);
     const auto count = static_cast<GLsizei>(levels_.size());
@@ -145,7 +145,11 @@ void TextureCore::createGl() {
                            static_cast<GLsizei>(top.height));
     }
     glTextureParameteriv(name, GL_TEXTURE_SWIZZLE_RGBA, format_->swizzle);
-    glName_ = name;
+    return name;
+}
+
+void TextureCore::createGl() {
+    glName_ = allocateGl();
     glId_ = newObjectId();
     if (hasSystemCopy()) {
         for (UINT i = 0; i < levelCount(); ++i) {
@@ -159,6 +163,21 @@ void TextureCore::recreateGl() {
     const GLuint old = glName_.exchange(0);
     glDeleteTextures(1, &old);
     createGl();
+}
+
+GLuint TextureCore::renameGl() {
+    const GLuint old = glName_.load();
+    const GLuint name = allocateGl();
+    for (UINT i = 0; i < levelCount(); ++i) {
+        const Level& level = levels_[i];
+        const auto index = static_cast<GLint>(i);
+        glCopyImageSubData(old, target_, index, 0, 0, 0, name, target_, index, 0, 0, 0,
+                           static_cast<GLsizei>(level.width), static_cast<GLsizei>(level.height),
+                           static_cast<GLsizei>(level.depth));
+    }
+    glName_ = name;
+    glId_ = newObjectId();
+    return old;
 }
 
 void TextureCore::upload(UINT index, const Box& box) {
