@@ -37,6 +37,12 @@ void GLAPIENTRY reportDebugMessage(GLenum, GLenum type, GLuint, GLenum, GLsizei,
 
 // The contexts the calling thread holds, one per pool, given back when the thread ends.
 struct ThreadContexts {
+    // User-provided, so that each thread's object is made at its first use (dynamic
+    // initialisation) rather than when the thread starts: C++ destroys a thread's objects in
+    // the reverse order of their making, so thread-local objects made before the thread's
+    // first device call (a thread library's end-of-thread signal) go after the contexts are back.
+    ThreadContexts() {}
+
     struct Entry {
         std::shared_ptr<ContextPool> pool;
         int slot;
@@ -53,7 +59,10 @@ struct ThreadContexts {
     }
 };
 
-thread_local ThreadContexts threadContexts;
+ThreadContexts& threadContexts() {
+    thread_local ThreadContexts contexts;
+    return contexts;
+}
 
 // The process's headless EGL display, initialised once and kept until exit (several devices,
 // one after the other or at once, share it).
@@ -230,7 +239,7 @@ ContextPool::~ContextPool() {
             eglDestroyContext(display_, slot->eglContext);
         }
     }
-    ThreadContexts& thread = threadContexts;
+    ThreadContexts& thread = threadContexts();
     for (auto& slot : slots_) {
         if (thread.current == slot.get()) {
             thread.current = nullptr;
@@ -254,7 +263,7 @@ bool ContextPool::isWindowThread() const {
 }
 
 int ContextPool::thisThreadSlot() const {
-    for (const auto& entry : threadContexts.entries) {
+    for (const auto& entry : threadContexts().entries) {
         if (entry.pool.get() == this) {
             return entry.slot;
         }
@@ -297,7 +306,7 @@ void ContextPool::makeCurrent(Slot& slot) {
         std::fprintf(stderr, "d3d9gl: eglMakeCurrent failed (0x%x)\n", eglGetError());
         std::abort();
     }
-    threadContexts.current = &slot;
+    threadContexts().current = &slot;
 }
 
 void ContextPool::releaseCurrent() {
@@ -306,7 +315,7 @@ void ContextPool::releaseCurrent() {
     } else {
         eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     }
-    threadContexts.current = nullptr;
+    threadContexts().current = nullptr;
 }
 
 void ContextPool::initialiseContext(Slot& slot) {
@@ -329,7 +338,7 @@ void ContextPool::initialiseContext(Slot& slot) {
 }
 
 ContextState& ContextPool::bind() {
-    ThreadContexts& thread = threadContexts;
+    ThreadContexts& thread = threadContexts();
     int index = thisThreadSlot();
     std::unique_lock lock(mutex_);
     if (index < 0) {
@@ -469,7 +478,7 @@ void ContextPool::retireTexture(GLuint name, std::uint64_t id) {
 
 bool ContextPool::currentOnThisThread() const {
     const int index = thisThreadSlot();
-    return index >= 0 && threadContexts.current == slots_[static_cast<std::size_t>(index)].get();
+    return index >= 0 && threadContexts().current == slots_[static_cast<std::size_t>(index)].get();
 }
 
 void ContextPool::deleteNow(ObjectKind kind, GLuint name) {
@@ -502,7 +511,7 @@ void ContextPool::giveBack(int slotIndex) {
     // The window's context stays with the window's thread, and at that thread's exit the
     // window may be gone; every device call has published already.
     if (slot->glfwWindow != window_ || window_ == nullptr) {
-        if (threadContexts.current != slot) {
+        if (threadContexts().current != slot) {
             makeCurrent(*slot);
         }
         publishSlot(*slot);
@@ -514,7 +523,7 @@ void ContextPool::giveBack(int slotIndex) {
 }
 
 void ContextPool::giveBackThisThread() {
-    auto& entries = threadContexts.entries;
+    auto& entries = threadContexts().entries;
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         if (it->pool.get() == this) {
             const int slot = it->slot;

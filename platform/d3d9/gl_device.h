@@ -55,8 +55,13 @@
 //   device (headless: surfaceless EGL contexts, grown on demand; windowed: the window's own
 //   context for the thread that made the device, plus hidden GLFW windows made then, on the
 //   main thread). A context is taken by a thread at its first device call (bindThreadContext)
-//   and given back when the thread ends; it never moves between threads while held, so no
-//   thread ever waits for another to release a context.
+//   and given back when the thread ends; it never moves between threads while held. The give
+//   back is done by a thread-local object made at the thread's first device call, so it is
+//   done before thread-local objects made earlier go: a Win32 thread's handle is signalled only
+//   after the thread's context is back and its last batch published. A thread that waited for
+//   the workers it started can therefore read their work and start new ones at once (windowed:
+//   a new worker finds the ended workers' contexts free instead of waiting for one while it
+//   holds the device's mutex).
 // - The Direct3D state (render target, depth surface, declaration, streams, indices, textures,
 //   sampler and render states, program) is device-wide, guarded by the device's own mutex, as
 //   with a Direct3D device created for multithreaded use. Each draw applies the state it needs

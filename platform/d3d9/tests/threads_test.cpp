@@ -289,6 +289,56 @@ TEST(Threads, WriteAfterAnotherThreadsQueuedReadLeavesTheReadAlone) {
     EXPECT_FALSE(glIsTexture(kept));
 }
 
+// A worker made with CreateThread that draws and ends with its batch open: once its handle is
+// signalled, the worker has given its context back and published its drawing, so the thread
+// that waited reads it back at once.
+struct EndingDraw {
+    Fixture* fixture;
+    IDirect3DSurface9* target;
+    IDirect3DVertexBuffer9* quad;
+    float value;
+};
+
+DWORD WINAPI drawAndEndWithTheBatchOpen(LPVOID parameter) {
+    const auto& work = *static_cast<const EndingDraw*>(parameter);
+    IDirect3DDevice9* device = work.fixture->device.get();
+    device->SetRenderTarget(0, work.target);
+    device->SetVertexDeclaration(work.fixture->declaration.get());
+    device->SetStreamSource(0, work.quad, 0, sizeof(QuadVertex));
+    bindThreadContext(device);
+    const GLuint program = work.fixture->valueProgram;
+    glProgramUniform1f(program, glGetUniformLocation(program, "value"), work.value);
+    setProgram(device, program);
+    return device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2) == S_OK ? 0 : 1;
+}
+
+TEST(Threads, AWin32ThreadWhoseHandleIsSignalledHasPublishedItsBatch) {
+    Fixture fixture;
+    ASSERT_TRUE(fixture.make());
+    IDirect3DDevice9* device = fixture.device.get();
+    Ref<IDirect3DTexture9> target, readback;
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, target.out()), S_OK);
+    ASSERT_EQ(fixture.createTexture(0, D3DPOOL_SYSTEMMEM, readback.out()), S_OK);
+    Ref<IDirect3DSurface9> targetSurface = fixture.surfaceOf(target.get());
+    Ref<IDirect3DSurface9> readbackSurface = fixture.surfaceOf(readback.get());
+    Ref<IDirect3DSurface9> backBuffer;
+    device->GetRenderTarget(0, backBuffer.out());
+    Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
+    for (int round = 0; round < 20; ++round) {
+        EndingDraw work{&fixture, targetSurface.get(), quad.get(),
+                        7.0f * static_cast<float>(round)};
+        const HANDLE worker =
+            CreateThread(nullptr, 0, drawAndEndWithTheBatchOpen, &work, 0, nullptr);
+        ASSERT_NE(worker, nullptr);
+        ASSERT_EQ(WaitForSingleObject(worker, INFINITE), WAIT_OBJECT_0);
+        CloseHandle(worker);
+        // GORVANE_GL_DEBUG=abort: reading a target in another thread's open batch aborts.
+        ASSERT_EQ(device->GetRenderTargetData(targetSurface.get(), readbackSurface.get()), S_OK);
+        EXPECT_EQ(fixture.wrongTexels(readbackSurface.get(), work.value), 0) << "round " << round;
+        device->SetRenderTarget(0, backBuffer.get());
+    }
+}
+
 // A thread that draws over (or reads) what another thread drew while that thread's batch is
 // still open would race with work queued in the other context: the device says so.
 TEST(ThreadsDeathTest, UsingWhatAnotherThreadDrewInAnOpenBatchIsReported) {
