@@ -1010,13 +1010,15 @@ void Device::uploadTexture(TextureCore& texture, UINT level, const Box& box) {
     pool_->publish();
 }
 
-void Device::bindRenderTargetForDrawing() {
+void Device::bindBackBufferForDrawing() {
     std::lock_guard lock(mutex_);
     ContextState& context = pool_->bind();
-    separateFromQueuedReads(*renderTarget_->texture());
-    if (attach(context, renderTarget_, depthSurface_)) {
-        checkPublished(renderTarget_->texture(), "a render target");
-        noteWrites(renderTarget_, depthSurface_);
+    separateFromQueuedReads(*backBuffer_);
+    Surface* color = backBuffer_->surface(0);
+    Surface* depth = depthBuffer_->surface(0);
+    if (attach(context, color, depth)) {
+        checkPublished(backBuffer_, "the back buffer");
+        noteWrites(color, depth);
     }
 }
 
@@ -1154,8 +1156,8 @@ int attributeLocation(BYTE usage, BYTE usageIndex) {
     }
 }
 
-void bindRenderTargetForDrawing(IDirect3DDevice9* device) {
-    asDevice(device)->bindRenderTargetForDrawing();
+void bindBackBufferForDrawing(IDirect3DDevice9* device) {
+    asDevice(device)->bindBackBufferForDrawing();
 }
 
 HRESULT readBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgbaTopRowFirst) {

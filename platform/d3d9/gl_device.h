@@ -160,11 +160,13 @@ constexpr int kMaxTexcoords = 4;
 // The location of a declaration element, or -1 when the usage has none.
 int attributeLocation(BYTE usage, BYTE usageIndex);
 
-// Binds render target 0 and the depth surface of the device on the calling thread's context
-// framebuffer (GL_DRAW_FRAMEBUFFER and GL_READ_FRAMEBUFFER) and sets the viewport to the
-// render target's size. The rest of the GL state is as the last draw left it; set what your
-// own drawing needs, and call publishWrites if another thread reads what you draw.
-void bindRenderTargetForDrawing(IDirect3DDevice9* device);
+// Binds the device's implicit back buffer and depth surface on the calling thread's context
+// framebuffer (GL_DRAW_FRAMEBUFFER and GL_READ_FRAMEBUFFER) and sets the viewport to the back
+// buffer's size, whatever render target the device holds: the device's render target is
+// neither used nor changed, so a pass that another thread runs with its own target bound is
+// undisturbed. The rest of the GL state is as the last draw left it; set what your own drawing
+// needs, and call publishWrites if another thread reads what you draw.
+void bindBackBufferForDrawing(IDirect3DDevice9* device);
 
 // Reads the implicit back buffer: width x height texels of 4 bytes R, G, B, A, top row first.
 HRESULT readBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgbaTopRowFirst);

@@ -344,7 +344,7 @@ class Device final : public IDirect3DDevice9 {
     const std::string& renderer() const { return renderer_; }
     void setProgram(GLuint program);
     GLuint program();
-    void bindRenderTargetForDrawing();
+    void bindBackBufferForDrawing();
     HRESULT readBackBuffer(std::vector<std::uint8_t>& rgba);
     void present();
     UINT liveDefaultPoolObjects() const { return liveDefault_.load(); }
