@@ -142,6 +142,11 @@ class Surface final : public IDirect3DSurface9 {
     UINT level_;
 };
 
+// The layer's surface behind a surface interface pointer it handed out.
+inline Surface* asSurface(IDirect3DSurface9* surface) {
+    return static_cast<Surface*>(surface);
+}
+
 class Texture final : public IDirect3DTexture9, public TextureCore {
   public:
     Texture(Device* device, const FormatInfo& format, UINT width, UINT height, UINT levels,
@@ -289,6 +294,12 @@ class VertexDeclaration final : public IDirect3DVertexDeclaration9, public Resou
     std::uint32_t streamMask_ = 0;
 };
 
+// The device. Its members are defined by role: gl_device_lifetime.cpp (making, references,
+// reset), gl_device_creation.cpp (Create*), gl_device_state.cpp (Set*/Get* and defaults),
+// gl_device_pipeline.cpp (applying the state to a context, batch bookkeeping),
+// gl_device_draw.cpp (draws, clears, the back buffer for other layers) and
+// gl_device_transfers.cpp (uploads, read-backs, present); gl_device.cpp holds the free
+// functions of gl_device.h and gl_enum_tables.cpp the enumeration tables.
 class Device final : public IDirect3DDevice9 {
   public:
     Device(std::shared_ptr<ContextPool> pool, UINT width, UINT height);
