@@ -1,11 +1,12 @@
 // The share group of a device: a pool of GL contexts, one per thread that uses the device,
 // with the fences through which the contexts publish their work to each other and the queue of
-// shared GL objects waiting for a thread with a context to delete them. See gl_device.h.
+// shared GL objects waiting for a thread with a context to delete them. See gl_device.h. The
+// contexts themselves come from a backend (gl_context_backend.h): EGL (gl_context_egl.cpp) or
+// GLFW (gl_context_glfw.cpp).
 #pragma once
 
 #include "d3d9.h"
 
-#include <epoxy/egl.h>
 #include <epoxy/gl.h>
 
 #include <condition_variable>
@@ -14,13 +15,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 struct GLFWwindow;
 
 namespace d3d9gl {
+
+class ContextBackend;
 
 // The objects a context owns itself (framebuffer, vertex array, samplers are not shared) and
 // what the device last applied to them. Keys are object ids (see newObjectId), never GL names,
@@ -89,7 +91,7 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     // open batch sampled it has published, so that the reads queued there are complete first.
     void retireTexture(GLuint name, std::uint64_t id);
 
-    GLFWwindow* window() const { return window_; }
+    GLFWwindow* window() const;
     bool isWindowThread() const;
     // Windowed pools: destroys the hidden windows now (on the main thread, where GLFW wants
     // it). Called when the device goes away.
@@ -102,8 +104,7 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
 
   private:
     struct Slot {
-        EGLContext eglContext = EGL_NO_CONTEXT;
-        GLFWwindow* glfwWindow = nullptr;
+        std::size_t index = 0; // of its context in the backend
         bool taken = false;
         bool initialised = false;
         ContextState state;
@@ -122,6 +123,8 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     };
 
     ContextPool() = default;
+    static std::shared_ptr<ContextPool> create(std::unique_ptr<ContextBackend> backend);
+    void addSlots(); // one for each context the backend made
     int takeSlot(std::unique_lock<std::mutex>& lock);
     int thisThreadSlot() const;
     void makeCurrent(Slot& slot);
@@ -140,9 +143,7 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     std::vector<Deletion> deletions_;
     std::uint64_t nextFenceSerial_ = 1;
 
-    EGLDisplay display_ = EGL_NO_DISPLAY;
-    GLFWwindow* window_ = nullptr;
-    std::thread::id windowThread_;
+    std::unique_ptr<ContextBackend> backend_;
 };
 
 } // namespace d3d9gl
