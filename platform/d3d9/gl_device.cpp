@@ -1,5 +1,6 @@
 // The free functions of gl_device.h, over the layer's Device (gl_internal.h).
 #include "gl_internal.h"
+#include "refusal.h"
 
 #include <cstdio>
 
@@ -31,7 +32,7 @@ HRESULT finishCreation(std::shared_ptr<ContextPool> pool, const std::string& fai
 
 HRESULT createHeadlessDevice(UINT width, UINT height, IDirect3DDevice9** device) {
     if (device == nullptr || width == 0 || height == 0) {
-        return D3DERR_INVALIDCALL;
+        return refuse("createHeadlessDevice", "no device pointer or a zero size");
     }
     *device = nullptr;
     std::string failure;
@@ -42,7 +43,7 @@ HRESULT createHeadlessDevice(UINT width, UINT height, IDirect3DDevice9** device)
 HRESULT createWindowedDevice(GLFWwindow* window, UINT width, UINT height,
                              IDirect3DDevice9** device) {
     if (window == nullptr || device == nullptr || width == 0 || height == 0) {
-        return D3DERR_INVALIDCALL;
+        return refuse("createWindowedDevice", "no window, no device pointer or a zero size");
     }
     *device = nullptr;
     std::string failure;

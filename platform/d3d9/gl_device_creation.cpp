@@ -2,6 +2,7 @@
 #include "gl_internal.h"
 
 #include "gl_enum_tables.h"
+#include "refusal.h"
 
 #include <algorithm>
 
@@ -21,21 +22,56 @@ UINT fullChainLength(UINT width, UINT height, UINT depth) {
 
 } // namespace
 
+namespace {
+
+// Why a texture of this description cannot be made (checks common to 2D and volume textures),
+// or nullptr. `allowedUsage`: the usage flags the kind of texture accepts.
+const char* textureRefusal(const FormatInfo* format, D3DFORMAT formatCode, UINT width, UINT height,
+                           UINT depth, UINT levels, DWORD usage, DWORD allowedUsage, D3DPOOL pool) {
+    if (format == nullptr) {
+        return "unsupported format";
+    }
+    if (formatCode == D3DFMT_D24S8) {
+        return "depth formats are only the implicit depth surface's";
+    }
+    if (width == 0 || height == 0 || depth == 0) {
+        return "zero size";
+    }
+    if ((usage & ~allowedUsage) != 0) {
+        return "unsupported usage flags";
+    }
+    if (pool == D3DPOOL_SCRATCH) {
+        return "D3DPOOL_SCRATCH is not supported";
+    }
+    if ((usage & D3DUSAGE_DYNAMIC) != 0 && pool == D3DPOOL_MANAGED) {
+        return "D3DUSAGE_DYNAMIC in D3DPOOL_MANAGED";
+    }
+    if (levels > fullChainLength(width, height, depth)) {
+        return "more levels than the full mipmap chain";
+    }
+    return nullptr;
+}
+
+} // namespace
+
 HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
                               D3DFORMAT formatCode, D3DPOOL pool, IDirect3DTexture9** texture,
                               HANDLE*) {
+    constexpr const char* call = "CreateTexture";
     if (texture == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "no texture pointer");
     }
     *texture = nullptr;
     const FormatInfo* format = findFormat(formatCode);
-    const bool renderTarget = (usage & D3DUSAGE_RENDERTARGET) != 0;
-    const bool dynamic = (usage & D3DUSAGE_DYNAMIC) != 0;
-    if (format == nullptr || formatCode == D3DFMT_D24S8 || width == 0 || height == 0 ||
-        (usage & ~(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC)) != 0 || pool == D3DPOOL_SCRATCH ||
-        (renderTarget && pool != D3DPOOL_DEFAULT) || (renderTarget && !format->colorRenderable) ||
-        (dynamic && pool == D3DPOOL_MANAGED) || levels > fullChainLength(width, height, 1)) {
-        return D3DERR_INVALIDCALL;
+    if (const char* reason = textureRefusal(format, formatCode, width, height, 1, levels, usage,
+                                            D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC, pool)) {
+        return refuse(call, reason);
+    }
+    if ((usage & D3DUSAGE_RENDERTARGET) != 0 && pool != D3DPOOL_DEFAULT) {
+        return refuse(call, "render targets live in D3DPOOL_DEFAULT only");
+    }
+    if ((usage & D3DUSAGE_RENDERTARGET) != 0 && !format->colorRenderable) {
+        return refuse(call, "the format cannot be rendered to");
     }
     if (levels == 0) {
         levels = fullChainLength(width, height, 1);
@@ -49,16 +85,15 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
 HRESULT Device::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
                                     D3DFORMAT formatCode, D3DPOOL pool,
                                     IDirect3DVolumeTexture9** texture, HANDLE*) {
+    constexpr const char* call = "CreateVolumeTexture";
     if (texture == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "no texture pointer");
     }
     *texture = nullptr;
     const FormatInfo* format = findFormat(formatCode);
-    if (format == nullptr || formatCode == D3DFMT_D24S8 || width == 0 || height == 0 ||
-        depth == 0 || (usage & ~D3DUSAGE_DYNAMIC) != 0 || pool == D3DPOOL_SCRATCH ||
-        ((usage & D3DUSAGE_DYNAMIC) != 0 && pool == D3DPOOL_MANAGED) ||
-        levels > fullChainLength(width, height, depth)) {
-        return D3DERR_INVALIDCALL;
+    if (const char* reason = textureRefusal(format, formatCode, width, height, depth, levels, usage,
+                                            D3DUSAGE_DYNAMIC, pool)) {
+        return refuse(call, reason);
     }
     if (levels == 0) {
         levels = fullChainLength(width, height, depth);
@@ -79,15 +114,34 @@ void Device::createTextureGl(TextureCore& texture) {
     pool_->publish();
 }
 
+namespace {
+
+// Why a buffer of this description cannot be made (checks common to vertex and index
+// buffers), or nullptr.
+const char* bufferRefusal(UINT length, DWORD usage, D3DPOOL pool) {
+    if (length == 0) {
+        return "zero length";
+    }
+    if (pool == D3DPOOL_SCRATCH) {
+        return "D3DPOOL_SCRATCH is not supported";
+    }
+    if ((usage & D3DUSAGE_DYNAMIC) != 0 && pool == D3DPOOL_MANAGED) {
+        return "D3DUSAGE_DYNAMIC in D3DPOOL_MANAGED";
+    }
+    return nullptr;
+}
+
+} // namespace
+
 HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
                                    IDirect3DVertexBuffer9** buffer, HANDLE*) {
+    constexpr const char* call = "CreateVertexBuffer";
     if (buffer == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "no buffer pointer");
     }
     *buffer = nullptr;
-    if (length == 0 || pool == D3DPOOL_SCRATCH ||
-        ((usage & D3DUSAGE_DYNAMIC) != 0 && pool == D3DPOOL_MANAGED)) {
-        return D3DERR_INVALIDCALL;
+    if (const char* reason = bufferRefusal(length, usage, pool)) {
+        return refuse(call, reason);
     }
     *buffer = new VertexBuffer(this, length, usage, fvf, pool);
     return S_OK;
@@ -95,14 +149,16 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
 
 HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   IDirect3DIndexBuffer9** buffer, HANDLE*) {
+    constexpr const char* call = "CreateIndexBuffer";
     if (buffer == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "no buffer pointer");
     }
     *buffer = nullptr;
-    if (length == 0 || pool == D3DPOOL_SCRATCH ||
-        (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) ||
-        ((usage & D3DUSAGE_DYNAMIC) != 0 && pool == D3DPOOL_MANAGED)) {
-        return D3DERR_INVALIDCALL;
+    if (const char* reason = bufferRefusal(length, usage, pool)) {
+        return refuse(call, reason);
+    }
+    if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) {
+        return refuse(call, "the format is neither D3DFMT_INDEX16 nor D3DFMT_INDEX32");
     }
     *buffer = new IndexBuffer(this, length, usage, format, pool);
     return S_OK;
@@ -110,23 +166,29 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
 
 HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
                                         IDirect3DVertexDeclaration9** declaration) {
+    constexpr const char* call = "CreateVertexDeclaration";
     if (elements == nullptr || declaration == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "no element list or no declaration pointer");
     }
     *declaration = nullptr;
     std::vector<D3DVERTEXELEMENT9> list;
     for (int i = 0;; ++i) {
         if (i == MAXD3DDECLLENGTH) {
-            return D3DERR_INVALIDCALL;
+            return refuse(call, "no D3DDECL_END within MAXD3DDECLLENGTH elements");
         }
         const D3DVERTEXELEMENT9& element = elements[i];
         if (element.Stream == 0xFF) {
             break;
         }
         AttributeFormat format{};
-        if (element.Stream >= kStreams || element.Method != D3DDECLMETHOD_DEFAULT ||
-            !attributeFormat(element.Type, &format)) {
-            return D3DERR_INVALIDCALL;
+        if (element.Stream >= kStreams) {
+            return refuse(call, "an element's stream is out of range");
+        }
+        if (element.Method != D3DDECLMETHOD_DEFAULT) {
+            return refuse(call, "an element's method is not D3DDECLMETHOD_DEFAULT");
+        }
+        if (!attributeFormat(element.Type, &format)) {
+            return refuse(call, "an element's type is not supported");
         }
         list.push_back(element);
     }

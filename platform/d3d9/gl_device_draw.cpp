@@ -2,30 +2,41 @@
 #include "gl_internal.h"
 
 #include "gl_enum_tables.h"
+#include "refusal.h"
 
 namespace d3d9gl {
 
 HRESULT Device::draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& range) {
+    const char* const call = range.indexed ? "DrawIndexedPrimitive" : "DrawPrimitive";
     const Topology* topology = topologyOf(type);
     if (topology == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "unsupported primitive type");
     }
     const GLenum mode = topology->mode;
     const std::uint64_t count =
         std::uint64_t{primitives} * topology->verticesPerPrimitive + topology->extraVertices;
     if (primitives == 0) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "no primitives");
     }
     // The vertices the draw reads: the drawn run, or the range an indexed draw names.
     const std::int64_t firstVertex =
         range.indexed ? std::int64_t{range.baseVertex} + range.minVertex : range.first;
     const std::uint64_t vertexCount = range.indexed ? range.vertices : count;
-    if (firstVertex < 0 || vertexCount == 0) {
-        return D3DERR_INVALIDCALL;
+    if (firstVertex < 0) {
+        return refuse(call, "the first vertex is negative");
+    }
+    if (vertexCount == 0) {
+        return refuse(call, "no vertices");
     }
     std::lock_guard lock(mutex_);
-    if (program_ == 0 || declaration_ == nullptr || (range.indexed && indices_ == nullptr)) {
-        return D3DERR_INVALIDCALL;
+    if (program_ == 0) {
+        return refuse(call, "no program set");
+    }
+    if (declaration_ == nullptr) {
+        return refuse(call, "no vertex declaration set");
+    }
+    if (range.indexed && indices_ == nullptr) {
+        return refuse(call, "no index buffer set");
     }
     const std::uint64_t lastVertex = static_cast<std::uint64_t>(firstVertex) + vertexCount - 1;
     for (const D3DVERTEXELEMENT9& element : declaration_->elements()) {
@@ -35,19 +46,21 @@ HRESULT Device::draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& ra
         if (stream.buffer == nullptr ||
             stream.offset + lastVertex * stream.stride + element.Offset + format.bytes >
                 stream.buffer->size()) {
-            return D3DERR_INVALIDCALL;
+            return refuse(call, "a stream has no buffer or the vertices run past its end");
         }
     }
     const UINT indexSize = range.indexed && indices_->format() == D3DFMT_INDEX32 ? 4 : 2;
     if (range.indexed && (std::uint64_t{range.first} + count) * indexSize > indices_->size()) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "the indices run past the end of the index buffer");
     }
     ContextState& context = pool_->bind();
     separateFromQueuedReads(*renderTarget_->texture());
     bool uploaded = false;
-    if (!attach(context, renderTarget_, depthSurface_) ||
-        !applyVertexInput(context, range.indexed, &uploaded)) {
-        return D3DERR_INVALIDCALL;
+    if (const char* reason = attach(context, renderTarget_, depthSurface_)) {
+        return refuse(call, reason);
+    }
+    if (!applyVertexInput(context, range.indexed, &uploaded)) {
+        return refuse(call, "a stream the declaration reads has no buffer or a zero stride");
     }
     if (uploaded) {
         pool_->publish(); // other threads may draw the buffer next
@@ -82,21 +95,24 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT
 HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
                       DWORD stencil) {
     const bool depthOrStencil = (flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0;
-    if ((count != 0 && rects == nullptr) ||
-        (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0) {
-        return D3DERR_INVALIDCALL;
+    constexpr const char* call = "Clear";
+    if (count != 0 && rects == nullptr) {
+        return refuse(call, "a rectangle count without rectangles");
+    }
+    if ((flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0) {
+        return refuse(call, "unsupported flags");
     }
     std::lock_guard lock(mutex_);
     if (depthOrStencil && depthSurface_ == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "depth or stencil cleared without a depth surface");
     }
     ContextState& context = pool_->bind();
     Surface* depth = depthOrStencil ? depthSurface_ : nullptr;
     if ((flags & D3DCLEAR_TARGET) != 0) {
         separateFromQueuedReads(*renderTarget_->texture());
     }
-    if (!attach(context, renderTarget_, depth)) {
-        return D3DERR_INVALIDCALL;
+    if (const char* reason = attach(context, renderTarget_, depth)) {
+        return refuse(call, reason);
     }
     checkPublished(renderTarget_->texture(), "a render target");
     noteWrites((flags & D3DCLEAR_TARGET) != 0 ? renderTarget_ : nullptr, depth);
@@ -145,7 +161,7 @@ void Device::bindBackBufferForDrawing() {
     separateFromQueuedReads(*backBuffer_);
     Surface* color = backBuffer_->surface(0);
     Surface* depth = depthBuffer_->surface(0);
-    if (attach(context, color, depth)) {
+    if (attach(context, color, depth) == nullptr) {
         checkPublished(backBuffer_, "the back buffer");
         noteWrites(color, depth);
     }

@@ -2,6 +2,8 @@
 // the reset itself and the end.
 #include "gl_internal.h"
 
+#include "refusal.h"
+
 namespace d3d9gl {
 
 Device::Device(std::shared_ptr<ContextPool> pool, UINT width, UINT height)
@@ -88,7 +90,7 @@ void Device::unregisterSurvivor(BufferCore* buffer) {
 HRESULT Device::reset() {
     std::lock_guard lock(mutex_);
     if (liveDefault_.load() != 0) {
-        return D3DERR_INVALIDCALL;
+        return refuse("resetDevice", "default-pool objects are still alive");
     }
     pool_->bind();
     // A lost device loses every GL object: bound leftovers go with the state, managed

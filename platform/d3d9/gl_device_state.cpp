@@ -2,6 +2,8 @@
 // their defaults.
 #include "gl_internal.h"
 
+#include "refusal.h"
+
 #include <algorithm>
 
 namespace d3d9gl {
@@ -76,8 +78,11 @@ void Device::unbindAll() {
 }
 
 HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** surface) {
-    if (surface == nullptr || index > 3) {
-        return D3DERR_INVALIDCALL;
+    if (surface == nullptr) {
+        return refuse("GetRenderTarget", "no surface pointer");
+    }
+    if (index > 3) {
+        return refuse("GetRenderTarget", "render target index above 3");
     }
     *surface = nullptr;
     if (index != 0) {
@@ -90,9 +95,14 @@ HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** surface) {
 }
 
 HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* surface) {
-    if (index != 0 || surface == nullptr ||
-        (asSurface(surface)->texture()->usage() & D3DUSAGE_RENDERTARGET) == 0) {
-        return D3DERR_INVALIDCALL;
+    if (index != 0) {
+        return refuse("SetRenderTarget", "only render target 0 is supported");
+    }
+    if (surface == nullptr) {
+        return refuse("SetRenderTarget", "render target 0 cannot be unset");
+    }
+    if ((asSurface(surface)->texture()->usage() & D3DUSAGE_RENDERTARGET) == 0) {
+        return refuse("SetRenderTarget", "the surface is not of a D3DUSAGE_RENDERTARGET texture");
     }
     std::lock_guard lock(mutex_);
     if (renderTarget_ != surface) {
@@ -104,7 +114,7 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* surface) {
 
 HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** surface) {
     if (surface == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetDepthStencilSurface", "no surface pointer");
     }
     std::lock_guard lock(mutex_);
     *surface = depthSurface_;
@@ -118,7 +128,7 @@ HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** surface) {
 HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* surface) {
     if (surface != nullptr &&
         (asSurface(surface)->texture()->usage() & D3DUSAGE_DEPTHSTENCIL) == 0) {
-        return D3DERR_INVALIDCALL;
+        return refuse("SetDepthStencilSurface", "the surface is not a depth-stencil surface");
     }
     std::lock_guard lock(mutex_);
     if (depthSurface_ != surface) {
@@ -137,7 +147,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) {
 HRESULT Device::SetStreamSource(UINT number, IDirect3DVertexBuffer9* buffer, UINT offset,
                                 UINT stride) {
     if (number >= kStreams) {
-        return D3DERR_INVALIDCALL;
+        return refuse("SetStreamSource", "stream number out of range");
     }
     std::lock_guard lock(mutex_);
     Stream& stream = streams_[number];
@@ -155,7 +165,7 @@ HRESULT Device::SetIndices(IDirect3DIndexBuffer9* buffer) {
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
     if (state >= kRenderStates) {
-        return D3DERR_INVALIDCALL;
+        return refuse("SetRenderState", "render state out of range");
     }
     std::lock_guard lock(mutex_);
     renderStates_[state] = value;
@@ -163,8 +173,11 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
-    if (state >= kRenderStates || value == nullptr) {
-        return D3DERR_INVALIDCALL;
+    if (state >= kRenderStates) {
+        return refuse("GetRenderState", "render state out of range");
+    }
+    if (value == nullptr) {
+        return refuse("GetRenderState", "no value pointer");
     }
     std::lock_guard lock(mutex_);
     *value = renderStates_[state];
@@ -173,7 +186,7 @@ HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
 
 HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
     if (stage >= kStages) {
-        return D3DERR_INVALIDCALL;
+        return refuse("SetTexture", "stage out of range");
     }
     std::lock_guard lock(mutex_);
     rebind(textures_[stage], texture);
@@ -181,8 +194,11 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
 }
 
 HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
-    if (stage >= kStages || texture == nullptr) {
-        return D3DERR_INVALIDCALL;
+    if (stage >= kStages) {
+        return refuse("GetTexture", "stage out of range");
+    }
+    if (texture == nullptr) {
+        return refuse("GetTexture", "no texture pointer");
     }
     std::lock_guard lock(mutex_);
     *texture = textures_[stage];
@@ -194,7 +210,7 @@ HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
     if (sampler >= kStages || type >= kSamplerStates) {
-        return D3DERR_INVALIDCALL;
+        return refuse("SetSamplerState", "sampler or sampler state out of range");
     }
     std::lock_guard lock(mutex_);
     samplerStates_[sampler][type] = value;
@@ -202,8 +218,11 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
 }
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-    if (sampler >= kStages || type >= kSamplerStates || value == nullptr) {
-        return D3DERR_INVALIDCALL;
+    if (sampler >= kStages || type >= kSamplerStates) {
+        return refuse("GetSamplerState", "sampler or sampler state out of range");
+    }
+    if (value == nullptr) {
+        return refuse("GetSamplerState", "no value pointer");
     }
     std::lock_guard lock(mutex_);
     *value = samplerStates_[sampler][type];

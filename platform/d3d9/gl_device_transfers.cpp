@@ -2,6 +2,8 @@
 // and of the back buffer, and presenting to the window.
 #include "gl_internal.h"
 
+#include "refusal.h"
+
 #include <GLFW/glfw3.h>
 
 namespace d3d9gl {
@@ -29,8 +31,9 @@ struct PackState {
 
 HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget,
                                     IDirect3DSurface9* destination) {
+    constexpr const char* call = "GetRenderTargetData";
     if (renderTarget == nullptr || destination == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "no source or no destination surface");
     }
     Surface* source = asSurface(renderTarget);
     Surface* target = asSurface(destination);
@@ -38,10 +41,20 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget,
     TextureCore& to = *target->texture();
     const TextureCore::Level& fromLevel = from.level(source->level());
     const TextureCore::Level& toLevel = to.level(target->level());
-    if ((from.usage() & D3DUSAGE_RENDERTARGET) == 0 || to.pool() != D3DPOOL_SYSTEMMEM ||
-        from.format().format != to.format().format || fromLevel.width != toLevel.width ||
-        fromLevel.height != toLevel.height || to.isLocked(target->level())) {
-        return D3DERR_INVALIDCALL;
+    if ((from.usage() & D3DUSAGE_RENDERTARGET) == 0) {
+        return refuse(call, "the source is not a render target");
+    }
+    if (to.pool() != D3DPOOL_SYSTEMMEM) {
+        return refuse(call, "the destination is not in D3DPOOL_SYSTEMMEM");
+    }
+    if (from.format().format != to.format().format) {
+        return refuse(call, "the formats differ");
+    }
+    if (fromLevel.width != toLevel.width || fromLevel.height != toLevel.height) {
+        return refuse(call, "the sizes differ");
+    }
+    if (to.isLocked(target->level())) {
+        return refuse(call, "the destination is locked");
     }
     std::lock_guard lock(mutex_);
     pool_->bind();

@@ -387,7 +387,9 @@ class Device final : public IDirect3DDevice9 {
     template <class T> static void rebind(T*& slot, T* value);
     void setDefaultState();
     void unbindAll();
-    bool attach(ContextState& context, Surface* color, Surface* depth);
+    // Attaches the surfaces to the context's framebuffer and binds it; why they cannot be
+    // drawn into, or nullptr.
+    const char* attach(ContextState& context, Surface* color, Surface* depth);
     // Records that the calling context draws into the surfaces (its batch).
     void noteWrites(Surface* color, Surface* depth);
     // Reports use of an object that another thread drew into without ending its batch.
@@ -397,6 +399,7 @@ class Device final : public IDirect3DDevice9 {
     void separateFromQueuedReads(TextureCore& texture);
     // Records the textures the draw samples in the calling context's batch.
     void noteReads();
+    // False when a stream the declaration reads has no buffer or a zero stride.
     bool applyVertexInput(ContextState& context, bool indexed, bool* uploaded);
     void applyPipeline(ContextState& context);
     GLuint samplerFor(ContextState& context, int stage);
