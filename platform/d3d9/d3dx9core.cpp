@@ -1,5 +1,7 @@
 #include "d3dx9core.h"
 
+#include "refusal.h"
+
 #include <atomic>
 #include <memory>
 #include <new>
@@ -32,7 +34,7 @@ class Buffer final : public ID3DXBuffer {
 } // namespace
 
 HRESULT D3DXCreateBuffer(DWORD NumBytes, LPD3DXBUFFER* ppBuffer) {
-    if (!ppBuffer) return D3DERR_INVALIDCALL;
+    if (!ppBuffer) return d3d9gl::refuse("D3DXCreateBuffer", "no buffer pointer");
     *ppBuffer = nullptr;
     auto* buffer = new (std::nothrow) Buffer(NumBytes);
     if (!buffer) return E_OUTOFMEMORY;

@@ -1,6 +1,7 @@
 #include "d3dx9mesh.h"
 
 #include "mesh_geometry.h"
+#include "refusal.h"
 #include "vertex_layout.h"
 
 #include <atomic>
@@ -63,7 +64,7 @@ class Mesh final : public ID3DXMesh {
     DWORD GetNumVertices() override { return vertexCount_; }
     DWORD GetNumBytesPerVertex() override { return layout_.vertexSize; }
     HRESULT GetDeclaration(D3DVERTEXELEMENT9 Declaration[MAX_FVF_DECL_SIZE]) override {
-        if (!Declaration) return D3DERR_INVALIDCALL;
+        if (!Declaration) return d3d9gl::refuse("GetDeclaration", "no declaration array");
         const auto declaration = layout_.declaration();
         std::memcpy(Declaration, declaration.data(), declaration.size() * sizeof declaration[0]);
         return S_OK;
@@ -71,11 +72,13 @@ class Mesh final : public ID3DXMesh {
     HRESULT CloneMesh(DWORD Options, const D3DVERTEXELEMENT9* pDeclaration,
                       IDirect3DDevice9* pD3DDevice, LPD3DXMESH* ppCloneMesh) override;
     HRESULT LockVertexBuffer(DWORD Flags, LPVOID* ppData) override {
-        return ppData ? vertices_->Lock(0, 0, ppData, Flags) : D3DERR_INVALIDCALL;
+        return ppData ? vertices_->Lock(0, 0, ppData, Flags)
+                      : d3d9gl::refuse("LockVertexBuffer", "no result pointer");
     }
     HRESULT UnlockVertexBuffer() override { return vertices_->Unlock(); }
     HRESULT LockIndexBuffer(DWORD Flags, LPVOID* ppData) override {
-        return ppData ? indices_->Lock(0, 0, ppData, Flags) : D3DERR_INVALIDCALL;
+        return ppData ? indices_->Lock(0, 0, ppData, Flags)
+                      : d3d9gl::refuse("LockIndexBuffer", "no result pointer");
     }
     HRESULT UnlockIndexBuffer() override { return indices_->Unlock(); }
     HRESULT GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency) override;
@@ -100,13 +103,15 @@ class Mesh final : public ID3DXMesh {
 
 HRESULT createMesh(DWORD faces, DWORD vertices, DWORD options, d3dx::VertexLayout layout,
                    IDirect3DDevice9* device, LPD3DXMESH* out) {
-    if (!out) return D3DERR_INVALIDCALL;
+    if (!out) return d3d9gl::refuse("D3DXCreateMesh", "no mesh pointer");
     *out = nullptr;
     if (!device || faces == 0 || vertices == 0 || vertices > maxVerticesWith16BitIndices ||
         (options & ~supportedMeshOptions) ||
         std::uint64_t(faces) * 3 * sizeof(WORD) > 0xFFFFFFFFu ||
         std::uint64_t(vertices) * layout.vertexSize > 0xFFFFFFFFu)
-        return D3DERR_INVALIDCALL;
+        return d3d9gl::refuse(
+            "D3DXCreateMesh",
+            "no device, no faces or vertices, unsupported options, or buffers past 4 GiB");
     auto* mesh = new (std::nothrow) Mesh(device, std::move(layout), faces, vertices);
     if (!mesh) return E_OUTOFMEMORY;
     const HRESULT hr = mesh->create(options);
@@ -148,10 +153,10 @@ class ReadLock {
 
 HRESULT Mesh::CloneMesh(DWORD Options, const D3DVERTEXELEMENT9* pDeclaration,
                         IDirect3DDevice9* pD3DDevice, LPD3DXMESH* ppCloneMesh) {
-    if (!ppCloneMesh) return D3DERR_INVALIDCALL;
+    if (!ppCloneMesh) return d3d9gl::refuse("CloneMesh", "no mesh pointer");
     *ppCloneMesh = nullptr;
     auto target = d3dx::readVertexLayout(pDeclaration);
-    if (!target) return D3DERR_INVALIDCALL;
+    if (!target) return d3d9gl::refuse("CloneMesh", "unsupported declaration");
     // Each target element takes the source element of its usage, which must match in type.
     struct Copy {
         WORD from, to, size;
@@ -160,7 +165,8 @@ HRESULT Mesh::CloneMesh(DWORD Options, const D3DVERTEXELEMENT9* pDeclaration,
     for (const D3DVERTEXELEMENT9& element : target->elements) {
         const D3DVERTEXELEMENT9* source = layout_.find(element.Usage, element.UsageIndex);
         if (!source) continue;
-        if (source->Type != element.Type) return D3DERR_INVALIDCALL;
+        if (source->Type != element.Type)
+            return d3d9gl::refuse("CloneMesh", "an element changes type");
         copies.push_back(
             {source->Offset, element.Offset, static_cast<WORD>(d3dx::declTypeSize(element.Type))});
     }
@@ -171,7 +177,8 @@ HRESULT Mesh::CloneMesh(DWORD Options, const D3DVERTEXELEMENT9* pDeclaration,
     const ReadLock source(this);
     void* vertices = nullptr;
     void* indices = nullptr;
-    hr = source.locked() ? clone->LockVertexBuffer(0, &vertices) : D3DERR_INVALIDCALL;
+    hr = source.locked() ? clone->LockVertexBuffer(0, &vertices)
+                         : d3d9gl::refuse("CloneMesh", "the source buffers cannot be locked");
     if (SUCCEEDED(hr)) {
         hr = clone->LockIndexBuffer(0, &indices);
         if (SUCCEEDED(hr)) {
@@ -218,11 +225,14 @@ d3dx::TriangleMesh triangleMesh(ID3DXMesh* mesh, const D3DVERTEXELEMENT9& positi
 
 HRESULT Mesh::GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency) {
     const D3DVERTEXELEMENT9* position = positionElement(layout_);
-    if (!pAdjacency || !position || !(Epsilon >= 0.0f)) return D3DERR_INVALIDCALL;
+    if (!pAdjacency || !position || !(Epsilon >= 0.0f))
+        return d3d9gl::refuse("GenerateAdjacency",
+                              "no adjacency array, no position, or a negative epsilon");
     const ReadLock lock(this);
-    if (!lock.locked()) return D3DERR_INVALIDCALL;
+    if (!lock.locked()) return d3d9gl::refuse("GenerateAdjacency", "the buffers cannot be locked");
     const d3dx::TriangleMesh mesh = triangleMesh(this, *position, lock);
-    if (!mesh.indicesInRange()) return D3DERR_INVALIDCALL;
+    if (!mesh.indicesInRange())
+        return d3d9gl::refuse("GenerateAdjacency", "an index is out of range");
     d3dx::faceAdjacency(mesh, d3dx::pointRepresentatives(mesh, Epsilon), pAdjacency);
     return S_OK;
 }
@@ -235,7 +245,7 @@ HRESULT D3DXCreateMesh(DWORD NumFaces, DWORD NumVertices, DWORD Options,
     auto layout = d3dx::readVertexLayout(pDeclaration);
     if (!layout) {
         if (ppMesh) *ppMesh = nullptr;
-        return D3DERR_INVALIDCALL;
+        return d3d9gl::refuse("D3DXCreateMesh", "unsupported declaration");
     }
     return createMesh(NumFaces, NumVertices, Options, std::move(*layout), pD3DDevice, ppMesh);
 }
@@ -245,7 +255,7 @@ HRESULT D3DXCreateMeshFVF(DWORD NumFaces, DWORD NumVertices, DWORD Options, DWOR
     auto layout = d3dx::layoutFromFVF(FVF);
     if (!layout) {
         if (ppMesh) *ppMesh = nullptr;
-        return D3DERR_INVALIDCALL;
+        return d3d9gl::refuse("D3DXCreateMeshFVF", "unsupported FVF");
     }
     return createMesh(NumFaces, NumVertices, Options, std::move(*layout), pD3DDevice, ppMesh);
 }
@@ -259,23 +269,29 @@ HRESULT D3DXComputeTangentFrameEx(ID3DXMesh* pMesh, DWORD dwTextureInSemantic, D
     if (!pMesh || dwOptions != normalsInPlace || dwTextureInSemantic != D3DX_DEFAULT ||
         dwUPartialOutSemantic != D3DX_DEFAULT || dwVPartialOutSemantic != D3DX_DEFAULT ||
         ppMeshOut || ppVertexMapping || dwNormalOutSemantic > 0xFF || dwNormalOutIndex > 0xFF)
-        return D3DERR_INVALIDCALL;
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx",
+                              "unsupported arguments (only normals computed in place)");
 
     D3DVERTEXELEMENT9 declaration[MAX_FVF_DECL_SIZE];
-    if (FAILED(pMesh->GetDeclaration(declaration))) return D3DERR_INVALIDCALL;
+    if (FAILED(pMesh->GetDeclaration(declaration)))
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the mesh has no declaration");
     const auto layout = d3dx::readVertexLayout(declaration);
-    if (!layout) return D3DERR_INVALIDCALL;
+    if (!layout) return d3d9gl::refuse("D3DXComputeTangentFrameEx", "unsupported declaration");
     const D3DVERTEXELEMENT9* position = positionElement(*layout);
     const D3DVERTEXELEMENT9* normal =
         layout->find(static_cast<BYTE>(dwNormalOutSemantic), static_cast<BYTE>(dwNormalOutIndex));
-    if (!position || !normal || normal->Type != D3DDECLTYPE_FLOAT3) return D3DERR_INVALIDCALL;
+    if (!position || !normal || normal->Type != D3DDECLTYPE_FLOAT3)
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx",
+                              "no position, or the normal is not FLOAT3");
 
     std::vector<D3DXVECTOR3> normals;
     {
         const ReadLock lock(pMesh);
-        if (!lock.locked()) return D3DERR_INVALIDCALL;
+        if (!lock.locked())
+            return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the buffers cannot be locked");
         const d3dx::TriangleMesh mesh = triangleMesh(pMesh, *position, lock);
-        if (!mesh.indicesInRange()) return D3DERR_INVALIDCALL;
+        if (!mesh.indicesInRange())
+            return d3d9gl::refuse("D3DXComputeTangentFrameEx", "an index is out of range");
         std::vector<DWORD> ownAdjacency;
         if (!pdwAdjacency) {
             ownAdjacency.resize(3 * std::size_t(mesh.faceCount));
@@ -283,12 +299,14 @@ HRESULT D3DXComputeTangentFrameEx(ID3DXMesh* pMesh, DWORD dwTextureInSemantic, D
             pdwAdjacency = ownAdjacency.data();
         }
         std::vector<std::uint32_t> points;
-        if (!d3dx::adjacencyRepresentatives(mesh, pdwAdjacency, points)) return D3DERR_INVALIDCALL;
+        if (!d3dx::adjacencyRepresentatives(mesh, pdwAdjacency, points))
+            return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the adjacency is inconsistent");
         normals = d3dx::angleWeightedNormals(mesh, points);
     }
 
     void* data = nullptr;
-    if (FAILED(pMesh->LockVertexBuffer(0, &data))) return D3DERR_INVALIDCALL;
+    if (FAILED(pMesh->LockVertexBuffer(0, &data)))
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the vertex buffer cannot be locked");
     auto* vertices = static_cast<std::uint8_t*>(data);
     for (std::size_t v = 0; v < normals.size(); ++v)
         std::memcpy(vertices + v * layout->vertexSize + normal->Offset, &normals[v].x,

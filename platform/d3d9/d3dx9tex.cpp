@@ -1,6 +1,7 @@
 #include "d3dx9tex.h"
 
 #include "dds_volume.h"
+#include "refusal.h"
 #include "texel_codec.h"
 #include "platform/files/bounded_file.h"
 
@@ -49,8 +50,10 @@ constexpr std::size_t largestDdsFile = std::size_t{512} << 20;
 } // namespace
 
 HRESULT D3DXFillTexture(IDirect3DTexture9* pTexture, LPD3DXFILL2D pFunction, LPVOID pData) {
-    if (!pTexture || !pFunction) return D3DERR_INVALIDCALL;
-    if (!everyLevelWritable<D3DSURFACE_DESC>(pTexture)) return D3DERR_INVALIDCALL;
+    if (!pTexture || !pFunction)
+        return d3d9gl::refuse("D3DXFillTexture", "no texture or no function");
+    if (!everyLevelWritable<D3DSURFACE_DESC>(pTexture))
+        return d3d9gl::refuse("D3DXFillTexture", "a level cannot be written (format or pool)");
     const DWORD levels = pTexture->GetLevelCount();
     for (DWORD level = 0; level < levels; ++level) {
         D3DSURFACE_DESC desc;
@@ -73,8 +76,11 @@ HRESULT D3DXFillTexture(IDirect3DTexture9* pTexture, LPD3DXFILL2D pFunction, LPV
 
 HRESULT D3DXFillVolumeTexture(IDirect3DVolumeTexture9* pVolumeTexture, LPD3DXFILL3D pFunction,
                               LPVOID pData) {
-    if (!pVolumeTexture || !pFunction) return D3DERR_INVALIDCALL;
-    if (!everyLevelWritable<D3DVOLUME_DESC>(pVolumeTexture)) return D3DERR_INVALIDCALL;
+    if (!pVolumeTexture || !pFunction)
+        return d3d9gl::refuse("D3DXFillVolumeTexture", "no texture or no function");
+    if (!everyLevelWritable<D3DVOLUME_DESC>(pVolumeTexture))
+        return d3d9gl::refuse("D3DXFillVolumeTexture",
+                              "a level cannot be written (format or pool)");
     const DWORD levels = pVolumeTexture->GetLevelCount();
     for (DWORD level = 0; level < levels; ++level) {
         D3DVOLUME_DESC desc;
@@ -101,14 +107,17 @@ HRESULT D3DXLoadVolumeFromFileA(IDirect3DVolume9* pDestVolume, const PALETTEENTR
                                 DWORD Filter, D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo) {
     if (!pDestVolume || !pSrcFile || (Filter != D3DX_DEFAULT && Filter != D3DX_FILTER_BOX) ||
         ColorKey != 0)
-        return D3DERR_INVALIDCALL;
+        return d3d9gl::refuse("D3DXLoadVolumeFromFileA",
+                              "no volume or file, unsupported filter, or a colour key");
     D3DVOLUME_DESC desc;
-    if (FAILED(pDestVolume->GetDesc(&desc))) return D3DERR_INVALIDCALL;
+    if (FAILED(pDestVolume->GetDesc(&desc)))
+        return d3d9gl::refuse("D3DXLoadVolumeFromFileA", "the volume has no description");
     const std::size_t texelSize = d3dx::encodedTexelSize(desc.Format);
     const D3DBOX destBox =
         pDestBox ? *pDestBox : D3DBOX{0, 0, desc.Width, desc.Height, 0, desc.Depth};
     if (!texelSize || !boxInside(destBox, desc.Width, desc.Height, desc.Depth))
-        return D3DERR_INVALIDCALL;
+        return d3d9gl::refuse("D3DXLoadVolumeFromFileA",
+                              "unsupported destination format, or the box reaches past the volume");
 
     const files::FileRead file = files::readBoundedFile(pSrcFile, largestDdsFile);
     if (!file.ok()) {
@@ -123,7 +132,8 @@ HRESULT D3DXLoadVolumeFromFileA(IDirect3DVolume9* pDestVolume, const PALETTEENTR
     const d3dx::VolumeImage& image = parsed.volume->image;
     const D3DBOX srcBox =
         pSrcBox ? *pSrcBox : D3DBOX{0, 0, image.width, image.height, 0, image.depth};
-    if (!boxInside(srcBox, image.width, image.height, image.depth)) return D3DERR_INVALIDCALL;
+    if (!boxInside(srcBox, image.width, image.height, image.depth))
+        return d3d9gl::refuse("D3DXLoadVolumeFromFileA", "the source box reaches past the image");
 
     const d3dx::VolumeImage source =
         d3dx::boxFilterVolume(d3dx::cropVolume(image, srcBox), destBox.Right - destBox.Left,

@@ -1,6 +1,6 @@
 #include "gl_context.h"
 
-#include <GLFW/glfw3.h>
+#include "gl_context_backend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,28 +15,32 @@ std::uint64_t newObjectId() {
     return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-namespace {
-
-enum class DebugMode { Off, Report, Abort };
-
-DebugMode debugMode() {
+GlDebug glDebugMode() {
     const char* value = std::getenv("GORVANE_GL_DEBUG");
     if (value == nullptr || value[0] == '\0' || std::strcmp(value, "0") == 0) {
-        return DebugMode::Off;
+        return GlDebug::Off;
     }
-    return std::strcmp(value, "abort") == 0 ? DebugMode::Abort : DebugMode::Report;
+    return std::strcmp(value, "abort") == 0 ? GlDebug::Abort : GlDebug::Report;
 }
+
+namespace {
 
 void GLAPIENTRY reportDebugMessage(GLenum, GLenum type, GLuint, GLenum, GLsizei,
                                    const GLchar* message, const void*) {
     std::fprintf(stderr, "GL: %s\n", message);
-    if (type == GL_DEBUG_TYPE_ERROR && debugMode() == DebugMode::Abort) {
+    if (type == GL_DEBUG_TYPE_ERROR && glDebugMode() == GlDebug::Abort) {
         std::abort();
     }
 }
 
 // The contexts the calling thread holds, one per pool, given back when the thread ends.
 struct ThreadContexts {
+    // User-provided, so that each thread's object is made at its first use (dynamic
+    // initialisation) rather than when the thread starts: C++ destroys a thread's objects in
+    // the reverse order of their making, so thread-local objects made before the thread's
+    // first device call (a thread library's end-of-thread signal) go after the contexts are back.
+    ThreadContexts() {}
+
     struct Entry {
         std::shared_ptr<ContextPool> pool;
         int slot;
@@ -53,88 +57,9 @@ struct ThreadContexts {
     }
 };
 
-thread_local ThreadContexts threadContexts;
-
-// The process's headless EGL display, initialised once and kept until exit (several devices,
-// one after the other or at once, share it).
-struct EglSetup {
-    EGLDisplay display = EGL_NO_DISPLAY;
-    EGLConfig config = nullptr;
-    std::string failure;
-};
-
-bool initialiseDisplay(EGLDisplay display, EglSetup& setup) {
-    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr)) {
-        return false;
-    }
-    if (!epoxy_has_egl_extension(display, "EGL_KHR_surfaceless_context") ||
-        !epoxy_has_egl_extension(display, "EGL_KHR_create_context")) {
-        return false;
-    }
-    if (epoxy_has_egl_extension(display, "EGL_KHR_no_config_context")) {
-        setup.config = EGL_NO_CONFIG_KHR;
-    } else {
-        const EGLint wanted[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
-        EGLint count = 0;
-        if (!eglChooseConfig(display, wanted, &setup.config, 1, &count) || count < 1) {
-            return false;
-        }
-    }
-    setup.display = display;
-    return true;
-}
-
-EglSetup makeEglSetup() {
-    EglSetup setup;
-    if (epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_EXT_platform_device") &&
-        epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_EXT_device_enumeration")) {
-        EGLint count = 0;
-        eglQueryDevicesEXT(0, nullptr, &count);
-        std::vector<EGLDeviceEXT> devices(static_cast<std::size_t>(count));
-        if (count > 0 && eglQueryDevicesEXT(count, devices.data(), &count)) {
-            for (EGLDeviceEXT device : devices) {
-                const char* extensions = eglQueryDeviceStringEXT(device, EGL_EXTENSIONS);
-                if (extensions != nullptr && std::strstr(extensions, "EGL_MESA_device_software")) {
-                    continue; // a software device: the surfaceless platform below is the same
-                }
-                EGLDisplay display =
-                    eglGetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, device, nullptr);
-                if (initialiseDisplay(display, setup)) {
-                    return setup;
-                }
-            }
-        }
-    }
-    if (epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_MESA_platform_surfaceless")) {
-        EGLDisplay display =
-            eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-        if (initialiseDisplay(display, setup)) {
-            return setup;
-        }
-    }
-    setup.failure = "no EGL display with surfaceless OpenGL contexts";
-    return setup;
-}
-
-const EglSetup& eglSetup() {
-    static const EglSetup setup = makeEglSetup();
-    return setup;
-}
-
-EGLContext createEglContext(const EglSetup& setup, EGLContext share) {
-    eglBindAPI(EGL_OPENGL_API);
-    const EGLint attributes[] = {
-        EGL_CONTEXT_MAJOR_VERSION_KHR,
-        4,
-        EGL_CONTEXT_MINOR_VERSION_KHR,
-        5,
-        EGL_CONTEXT_OPENGL_PROFILE_MASK_KHR,
-        EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT_KHR,
-        EGL_CONTEXT_FLAGS_KHR,
-        debugMode() == DebugMode::Off ? 0 : EGL_CONTEXT_OPENGL_DEBUG_BIT_KHR,
-        EGL_NONE,
-    };
-    return eglCreateContext(setup.display, setup.config, share, attributes);
+ThreadContexts& threadContexts() {
+    thread_local ThreadContexts contexts;
+    return contexts;
 }
 
 void waitForFence(GLsync fence) {
@@ -149,88 +74,45 @@ void waitForFence(GLsync fence) {
 } // namespace
 
 std::shared_ptr<ContextPool> ContextPool::createHeadless(std::string* failure) {
-    const EglSetup& setup = eglSetup();
-    if (setup.display == EGL_NO_DISPLAY) {
-        *failure = setup.failure;
-        return nullptr;
-    }
-    std::shared_ptr<ContextPool> pool(new ContextPool());
-    pool->display_ = setup.display;
-    auto first = std::make_unique<Slot>();
-    first->eglContext = createEglContext(setup, EGL_NO_CONTEXT);
-    if (first->eglContext == EGL_NO_CONTEXT) {
-        *failure = "eglCreateContext failed for OpenGL 4.5 core";
-        return nullptr;
-    }
-    pool->slots_.push_back(std::move(first));
-    return pool;
+    return create(makeEglBackend(failure));
 }
 
 std::shared_ptr<ContextPool> ContextPool::createWindowed(GLFWwindow* window, int hiddenContexts,
                                                          std::string* failure) {
-    if (glfwGetWindowAttrib(window, GLFW_CONTEXT_VERSION_MAJOR) * 10 +
-            glfwGetWindowAttrib(window, GLFW_CONTEXT_VERSION_MINOR) <
-        45) {
-        *failure = "the window's context is older than OpenGL 4.5";
+    return create(makeGlfwBackend(window, hiddenContexts, failure));
+}
+
+std::shared_ptr<ContextPool> ContextPool::create(std::unique_ptr<ContextBackend> backend) {
+    if (backend == nullptr) {
         return nullptr;
     }
     std::shared_ptr<ContextPool> pool(new ContextPool());
-    pool->window_ = window;
-    pool->windowThread_ = std::this_thread::get_id();
-    auto own = std::make_unique<Slot>();
-    own->glfwWindow = window;
-    pool->slots_.push_back(std::move(own));
-
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    glfwWindowHint(GLFW_CLIENT_API, GLFW_OPENGL_API);
-    glfwWindowHint(GLFW_CONTEXT_CREATION_API,
-                   glfwGetWindowAttrib(window, GLFW_CONTEXT_CREATION_API));
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 5);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    glfwWindowHint(GLFW_OPENGL_DEBUG_CONTEXT, debugMode() == DebugMode::Off ? 0 : 1);
-    for (int i = 0; i < hiddenContexts; ++i) {
-        auto hidden = std::make_unique<Slot>();
-        hidden->glfwWindow = glfwCreateWindow(16, 16, "", nullptr, window);
-        if (hidden->glfwWindow == nullptr) {
-            *failure = "could not create a hidden window sharing the window's context";
-            glfwDefaultWindowHints();
-            pool->shutdown();
-            return nullptr;
-        }
-        pool->slots_.push_back(std::move(hidden));
-    }
-    glfwDefaultWindowHints();
+    pool->backend_ = std::move(backend);
+    pool->addSlots();
     return pool;
 }
 
-ContextPool::~ContextPool() {
-    // No thread holds a context any more; delete what is shared with one of them current (off
-    // the window's thread the window's context is out of reach: the objects go with it).
-    Slot* any = nullptr;
-    if (!slots_.empty() && (window_ == nullptr || isWindowThread())) {
-        any = slots_.front().get();
+void ContextPool::addSlots() {
+    while (slots_.size() < backend_->size()) {
+        slots_.push_back(std::make_unique<Slot>());
+        slots_.back()->index = slots_.size() - 1;
     }
-    if (any != nullptr) {
-        makeCurrent(*any);
-        for (auto [kind, name] : deletions_) {
-            deleteNow(kind, name);
+}
+
+ContextPool::~ContextPool() {
+    // No thread holds a context any more; delete what is shared with one of them current.
+    if (backend_->reachableAtEnd()) {
+        makeCurrent(*slots_.front());
+        for (const Deletion& deletion : deletions_) {
+            deleteNow(deletion.kind, deletion.name);
         }
         for (auto& slot : slots_) {
             if (slot->fence != nullptr) {
                 glDeleteSync(slot->fence);
             }
         }
-        if (window_ == nullptr) {
-            releaseCurrent();
-        }
     }
-    if (window_ == nullptr) {
-        for (auto& slot : slots_) {
-            eglDestroyContext(display_, slot->eglContext);
-        }
-    }
-    ThreadContexts& thread = threadContexts;
+    ThreadContexts& thread = threadContexts();
     for (auto& slot : slots_) {
         if (thread.current == slot.get()) {
             thread.current = nullptr;
@@ -240,21 +122,23 @@ ContextPool::~ContextPool() {
 
 void ContextPool::shutdown() {
     std::lock_guard lock(mutex_);
-    for (std::size_t i = 1; i < slots_.size() && window_ != nullptr; ++i) {
-        Slot& slot = *slots_[i];
-        if (!slot.taken && slot.glfwWindow != nullptr) {
-            glfwDestroyWindow(slot.glfwWindow);
-            slot.glfwWindow = nullptr;
-        }
+    std::vector<bool> taken;
+    for (const auto& slot : slots_) {
+        taken.push_back(slot->taken);
     }
+    backend_->shutdown(taken);
+}
+
+GLFWwindow* ContextPool::window() const {
+    return backend_->window();
 }
 
 bool ContextPool::isWindowThread() const {
-    return window_ != nullptr && std::this_thread::get_id() == windowThread_;
+    return backend_->window() != nullptr && backend_->ownContext() >= 0;
 }
 
 int ContextPool::thisThreadSlot() const {
-    for (const auto& entry : threadContexts.entries) {
+    for (const auto& entry : threadContexts().entries) {
         if (entry.pool.get() == this) {
             return entry.slot;
         }
@@ -263,54 +147,39 @@ int ContextPool::thisThreadSlot() const {
 }
 
 int ContextPool::takeSlot(std::unique_lock<std::mutex>& lock) {
-    if (isWindowThread()) {
-        slots_.front()->taken = true;
-        return 0;
+    if (const int own = backend_->ownContext(); own >= 0) {
+        slots_[static_cast<std::size_t>(own)]->taken = true;
+        return own;
     }
     for (;;) {
-        for (std::size_t i = window_ == nullptr ? 0 : 1; i < slots_.size(); ++i) {
-            if (!slots_[i]->taken && (window_ == nullptr || slots_[i]->glfwWindow != nullptr)) {
+        for (std::size_t i = 0; i < slots_.size(); ++i) {
+            if (!slots_[i]->taken && backend_->lendable(i)) {
                 slots_[i]->taken = true;
                 return static_cast<int>(i);
             }
         }
-        if (window_ == nullptr) {
-            auto slot = std::make_unique<Slot>();
-            slot->eglContext = createEglContext(eglSetup(), slots_.front()->eglContext);
-            if (slot->eglContext == EGL_NO_CONTEXT) {
-                std::fprintf(stderr, "d3d9gl: eglCreateContext failed (0x%x)\n", eglGetError());
-                std::abort();
-            }
-            slot->taken = true;
-            slots_.push_back(std::move(slot));
+        if (backend_->add()) {
+            addSlots();
+            slots_.back()->taken = true;
             return static_cast<int>(slots_.size() - 1);
         }
-        // Every hidden window's context is held by a running thread: wait for one to end.
+        // Every lendable context is held by a running thread: wait for one to end.
         slotFreed_.wait(lock);
     }
 }
 
 void ContextPool::makeCurrent(Slot& slot) {
-    if (slot.glfwWindow != nullptr) {
-        glfwMakeContextCurrent(slot.glfwWindow);
-    } else if (!eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, slot.eglContext)) {
-        std::fprintf(stderr, "d3d9gl: eglMakeCurrent failed (0x%x)\n", eglGetError());
-        std::abort();
-    }
-    threadContexts.current = &slot;
+    backend_->makeCurrent(slot.index);
+    threadContexts().current = &slot;
 }
 
 void ContextPool::releaseCurrent() {
-    if (window_ != nullptr) {
-        glfwMakeContextCurrent(nullptr);
-    } else {
-        eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-    }
-    threadContexts.current = nullptr;
+    backend_->releaseCurrent();
+    threadContexts().current = nullptr;
 }
 
 void ContextPool::initialiseContext(Slot& slot) {
-    if (debugMode() != DebugMode::Off) {
+    if (glDebugMode() != GlDebug::Off) {
         glEnable(GL_DEBUG_OUTPUT);
         glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
         glDebugMessageCallback(reportDebugMessage, nullptr);
@@ -329,7 +198,7 @@ void ContextPool::initialiseContext(Slot& slot) {
 }
 
 ContextState& ContextPool::bind() {
-    ThreadContexts& thread = threadContexts;
+    ThreadContexts& thread = threadContexts();
     int index = thisThreadSlot();
     std::unique_lock lock(mutex_);
     if (index < 0) {
@@ -343,10 +212,6 @@ ContextState& ContextPool::bind() {
     if (!slot.initialised) {
         initialiseContext(slot);
     }
-    for (auto [kind, name] : deletions_) {
-        deleteNow(kind, name);
-    }
-    deletions_.clear();
     slot.seen.resize(slots_.size(), 0);
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         const Slot& other = *slots_[i];
@@ -355,7 +220,22 @@ ContextState& ContextPool::bind() {
             slot.seen[i] = other.fenceSerial;
         }
     }
+    deleteQueued();
     return slot.state;
+}
+
+void ContextPool::deleteQueued() {
+    const auto published = [this](const Deletion& deletion) {
+        return std::all_of(deletion.after.begin(), deletion.after.end(), [this](auto after) {
+            return slots_[after.first]->fenceSerial > after.second;
+        });
+    };
+    const auto kept = std::partition(deletions_.begin(), deletions_.end(),
+                                     [&](const Deletion& d) { return !published(d); });
+    for (auto it = kept; it != deletions_.end(); ++it) {
+        deleteNow(it->kind, it->name);
+    }
+    deletions_.erase(kept, deletions_.end());
 }
 
 void ContextPool::publishSlot(Slot& slot) {
@@ -368,6 +248,7 @@ void ContextPool::publishSlot(Slot& slot) {
     slot.fence = fence;
     slot.fenceSerial = nextFenceSerial_++;
     slot.writes.clear();
+    slot.reads.clear();
 }
 
 void ContextPool::publish() {
@@ -417,9 +298,47 @@ bool ContextPool::writtenByAnother(std::uint64_t id) const {
     return false;
 }
 
+void ContextPool::noteReads(const std::uint64_t* ids, std::size_t count) {
+    const int index = thisThreadSlot();
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint64_t>& reads = slots_[static_cast<std::size_t>(index)]->reads;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (std::find(reads.begin(), reads.end(), ids[i]) == reads.end()) {
+            reads.push_back(ids[i]);
+        }
+    }
+}
+
+bool ContextPool::readByAnother(std::uint64_t id) const {
+    const int index = thisThreadSlot();
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::vector<std::uint64_t>& reads = slots_[i]->reads;
+        if (static_cast<int>(i) != index &&
+            std::find(reads.begin(), reads.end(), id) != reads.end()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ContextPool::retireTexture(GLuint name, std::uint64_t id) {
+    const int index = thisThreadSlot();
+    std::lock_guard lock(mutex_);
+    Deletion deletion{ObjectKind::Texture, name, {}};
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        const std::vector<std::uint64_t>& reads = slots_[i]->reads;
+        if (static_cast<int>(i) != index &&
+            std::find(reads.begin(), reads.end(), id) != reads.end()) {
+            deletion.after.emplace_back(i, slots_[i]->fenceSerial);
+        }
+    }
+    deletions_.push_back(std::move(deletion));
+}
+
 bool ContextPool::currentOnThisThread() const {
     const int index = thisThreadSlot();
-    return index >= 0 && threadContexts.current == slots_[static_cast<std::size_t>(index)].get();
+    return index >= 0 && threadContexts().current == slots_[static_cast<std::size_t>(index)].get();
 }
 
 void ContextPool::deleteNow(ObjectKind kind, GLuint name) {
@@ -439,7 +358,7 @@ void ContextPool::deleteObject(ObjectKind kind, GLuint name) {
         lock.unlock();
         deleteNow(kind, name);
     } else {
-        deletions_.emplace_back(kind, name);
+        deletions_.push_back(Deletion{kind, name, {}});
     }
 }
 
@@ -448,23 +367,25 @@ void ContextPool::giveBack(int slotIndex) {
     {
         std::lock_guard lock(mutex_);
         slot = slots_[static_cast<std::size_t>(slotIndex)].get();
-    }
-    // The window's context stays with the window's thread, and at that thread's exit the
-    // window may be gone; every device call has published already.
-    if (slot->glfwWindow != window_ || window_ == nullptr) {
-        if (threadContexts.current != slot) {
+        // A thread's own context stays with it, and at that thread's exit its window may be
+        // gone; every device call has published already.
+        if (backend_->ownContext() == slotIndex) {
+            slot->taken = false;
+            return;
+        }
+        if (threadContexts().current != slot) {
             makeCurrent(*slot);
         }
-        publishSlot(*slot);
-        releaseCurrent();
     }
+    publishSlot(*slot);
+    releaseCurrent();
     std::lock_guard lock(mutex_);
     slot->taken = false;
     slotFreed_.notify_all();
 }
 
 void ContextPool::giveBackThisThread() {
-    auto& entries = threadContexts.entries;
+    auto& entries = threadContexts().entries;
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         if (it->pool.get() == this) {
             const int slot = it->slot;

@@ -1,11 +1,12 @@
 // The share group of a device: a pool of GL contexts, one per thread that uses the device,
 // with the fences through which the contexts publish their work to each other and the queue of
-// shared GL objects waiting for a thread with a context to delete them. See gl_device.h.
+// shared GL objects waiting for a thread with a context to delete them. See gl_device.h. The
+// contexts themselves come from a backend (gl_context_backend.h): EGL (gl_context_egl.cpp) or
+// GLFW (gl_context_glfw.cpp).
 #pragma once
 
 #include "d3d9.h"
 
-#include <epoxy/egl.h>
 #include <epoxy/gl.h>
 
 #include <condition_variable>
@@ -14,13 +15,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 struct GLFWwindow;
 
 namespace d3d9gl {
+
+class ContextBackend;
 
 // The objects a context owns itself (framebuffer, vertex array, samplers are not shared) and
 // what the device last applied to them. Keys are object ids (see newObjectId), never GL names,
@@ -77,12 +79,19 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     void endBatch();
     // Whether another context drew into the object and has not published since.
     bool writtenByAnother(std::uint64_t id) const;
+    // The textures (object ids) the calling thread's context sampled in its open batch, and
+    // whether another context's open batch sampled the object.
+    void noteReads(const std::uint64_t* ids, std::size_t count);
+    bool readByAnother(std::uint64_t id) const;
     // Deletes a shared object now when the calling thread's context of this pool is current,
     // else queues it for the next bind.
     enum class ObjectKind { Texture, Buffer };
     void deleteObject(ObjectKind kind, GLuint name);
+    // Queues a texture's old GL name (object `id`) for deletion once every other context whose
+    // open batch sampled it has published, so that the reads queued there are complete first.
+    void retireTexture(GLuint name, std::uint64_t id);
 
-    GLFWwindow* window() const { return window_; }
+    GLFWwindow* window() const;
     bool isWindowThread() const;
     // Windowed pools: destroys the hidden windows now (on the main thread, where GLFW wants
     // it). Called when the device goes away.
@@ -95,8 +104,7 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
 
   private:
     struct Slot {
-        EGLContext eglContext = EGL_NO_CONTEXT;
-        GLFWwindow* glfwWindow = nullptr;
+        std::size_t index = 0; // of its context in the backend
         bool taken = false;
         bool initialised = false;
         ContextState state;
@@ -104,9 +112,19 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
         std::uint64_t fenceSerial = 0;     // increasing over the pool
         std::vector<std::uint64_t> seen;   // serial of each other slot's fence already waited
         std::vector<std::uint64_t> writes; // render targets drawn since the last fence
+        std::vector<std::uint64_t> reads;  // textures sampled since the last fence
+    };
+    // A shared object waiting for deletion, and the fence serial each listed slot must pass
+    // first (slot index, serial of its fence when the object was queued).
+    struct Deletion {
+        ObjectKind kind;
+        GLuint name;
+        std::vector<std::pair<std::size_t, std::uint64_t>> after;
     };
 
     ContextPool() = default;
+    static std::shared_ptr<ContextPool> create(std::unique_ptr<ContextBackend> backend);
+    void addSlots(); // one for each context the backend made
     int takeSlot(std::unique_lock<std::mutex>& lock);
     int thisThreadSlot() const;
     void makeCurrent(Slot& slot);
@@ -114,17 +132,18 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     void publishSlot(Slot& slot);
     void initialiseContext(Slot& slot);
     void deleteNow(ObjectKind kind, GLuint name);
+    // Deletes the queued objects whose slots have published since; under mutex_, with the
+    // calling thread's context current and the fences of the other contexts waited for.
+    void deleteQueued();
     bool currentOnThisThread() const;
 
     mutable std::mutex mutex_;
     std::condition_variable slotFreed_;
     std::vector<std::unique_ptr<Slot>> slots_;
-    std::vector<std::pair<ObjectKind, GLuint>> deletions_;
+    std::vector<Deletion> deletions_;
     std::uint64_t nextFenceSerial_ = 1;
 
-    EGLDisplay display_ = EGL_NO_DISPLAY;
-    GLFWwindow* window_ = nullptr;
-    std::thread::id windowThread_;
+    std::unique_ptr<ContextBackend> backend_;
 };
 
 } // namespace d3d9gl

@@ -55,8 +55,13 @@
 //   device (headless: surfaceless EGL contexts, grown on demand; windowed: the window's own
 //   context for the thread that made the device, plus hidden GLFW windows made then, on the
 //   main thread). A context is taken by a thread at its first device call (bindThreadContext)
-//   and given back when the thread ends; it never moves between threads while held, so no
-//   thread ever waits for another to release a context.
+//   and given back when the thread ends; it never moves between threads while held. The give
+//   back is done by a thread-local object made at the thread's first device call, so it is
+//   done before thread-local objects made earlier go: a Win32 thread's handle is signalled only
+//   after the thread's context is back and its last batch published. A thread that waited for
+//   the workers it started can therefore read their work and start new ones at once (windowed:
+//   a new worker finds the ended workers' contexts free instead of waiting for one while it
+//   holds the device's mutex).
 // - The Direct3D state (render target, depth surface, declaration, streams, indices, textures,
 //   sampler and render states, program) is device-wide, guarded by the device's own mutex, as
 //   with a Direct3D device created for multithreaded use. Each draw applies the state it needs
@@ -72,6 +77,18 @@
 //   so what one thread drew or uploaded is complete when another samples it, draws over it or
 //   reads it back. Fencing every draw instead would be simpler but costs dearly: llvmpipe then
 //   rasterizes each slice of a generation pass on its own, on one thread.
+// - Writes after reads on other contexts. A context's open batch may still hold draws that
+//   sample a texture when another thread writes it (Unlock of a managed texture, a draw or
+//   clear into a render target); Direct3D 9 promises those draws the earlier contents. The
+//   writing thread cannot flush the reading context (only its own thread can), and waiting for
+//   that thread to end its batch could wait forever (it may be waiting for the writer). So each
+//   batch also records the textures its draws sampled, and a context about to write a texture
+//   that another context's open batch sampled first gives the texture new GL storage: a GPU
+//   copy of every level, then the write. The queued draws keep the old storage, which is
+//   deleted once every such batch has ended (its fence waited for). Names and ids change with
+//   it, so query textureName at each use. The check is one look-up per write: a generation
+//   pass that draws many slices into its target while sampling a volume that nobody writes
+//   meanwhile never copies and keeps its single batch.
 //   The rule for callers: a thread that hands what it drew to another thread ends its batch
 //   first (the usual Direct3D sequence, draw then restore the render target or read back,
 //   does). A device call that uses a target another thread drew into without ending its batch
@@ -82,6 +99,9 @@
 // - GL debug output: with the environment variable GORVANE_GL_DEBUG=1 contexts are made with
 //   debug output and report GL errors and warnings on standard error; with
 //   GORVANE_GL_DEBUG=abort a GL error also aborts the process (the tests use that).
+// - Refused calls: every D3DERR_INVALIDCALL has a named cause, which the environment variable
+//   GORVANE_D3D_DEBUG=1 prints on standard error as "d3d9: <call> refused: <reason>"
+//   (refusal.h).
 #pragma once
 
 #include "d3d9.h"
@@ -129,7 +149,8 @@ void setProgram(IDirect3DDevice9* device, GLuint program);
 GLuint currentProgram(IDirect3DDevice9* device);
 
 // The GL texture behind a texture or volume texture (0 for D3DPOOL_SYSTEMMEM) and its target
-// (GL_TEXTURE_2D or GL_TEXTURE_3D).
+// (GL_TEXTURE_2D or GL_TEXTURE_3D). The name changes when the device resets and when a write
+// must leave another thread's queued reads the old storage (see above): query it at each use.
 GLuint textureName(IDirect3DBaseTexture9* texture);
 GLenum textureTarget(IDirect3DBaseTexture9* texture);
 
@@ -142,11 +163,13 @@ constexpr int kMaxTexcoords = 4;
 // The location of a declaration element, or -1 when the usage has none.
 int attributeLocation(BYTE usage, BYTE usageIndex);
 
-// Binds render target 0 and the depth surface of the device on the calling thread's context
-// framebuffer (GL_DRAW_FRAMEBUFFER and GL_READ_FRAMEBUFFER) and sets the viewport to the
-// render target's size. The rest of the GL state is as the last draw left it; set what your
-// own drawing needs, and call publishWrites if another thread reads what you draw.
-void bindRenderTargetForDrawing(IDirect3DDevice9* device);
+// Binds the device's implicit back buffer and depth surface on the calling thread's context
+// framebuffer (GL_DRAW_FRAMEBUFFER and GL_READ_FRAMEBUFFER) and sets the viewport to the back
+// buffer's size, whatever render target the device holds: the device's render target is
+// neither used nor changed, so a pass that another thread runs with its own target bound is
+// undisturbed. The rest of the GL state is as the last draw left it; set what your own drawing
+// needs, and call publishWrites if another thread reads what you draw.
+void bindBackBufferForDrawing(IDirect3DDevice9* device);
 
 // Reads the implicit back buffer: width x height texels of 4 bytes R, G, B, A, top row first.
 HRESULT readBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgbaTopRowFirst);

@@ -81,6 +81,9 @@ class TextureCore : public Resource {
     // On the calling thread's bound context, under the device's mutex.
     void createGl();
     void recreateGl(); // device reset: a new GL texture filled from the system copy
+    // A new GL texture (name and id) holding a GPU copy of every level; returns the old name,
+    // which the caller retires once the work queued against it is done (see gl_device.h).
+    GLuint renameGl();
     void upload(UINT level, const Box& box);
 
     HRESULT lock(UINT level, const Box* box, DWORD flags, std::uint8_t** bits);
@@ -93,6 +96,8 @@ class TextureCore : public Resource {
     ~TextureCore() override;
 
   private:
+    // New GL storage for every level, contents undefined.
+    GLuint allocateGl() const;
     // The system copy's bytes at the box's first texel (left, top, front) of a level.
     std::uint8_t* cornerBits(UINT level, const Box& box);
 
@@ -136,6 +141,11 @@ class Surface final : public IDirect3DSurface9 {
     Texture* texture_;
     UINT level_;
 };
+
+// The layer's surface behind a surface interface pointer it handed out.
+inline Surface* asSurface(IDirect3DSurface9* surface) {
+    return static_cast<Surface*>(surface);
+}
 
 class Texture final : public IDirect3DTexture9, public TextureCore {
   public:
@@ -284,6 +294,12 @@ class VertexDeclaration final : public IDirect3DVertexDeclaration9, public Resou
     std::uint32_t streamMask_ = 0;
 };
 
+// The device. Its members are defined by role: gl_device_lifetime.cpp (making, references,
+// reset), gl_device_creation.cpp (Create*), gl_device_state.cpp (Set*/Get* and defaults),
+// gl_device_pipeline.cpp (applying the state to a context, batch bookkeeping),
+// gl_device_draw.cpp (draws, clears, the back buffer for other layers) and
+// gl_device_transfers.cpp (uploads, read-backs, present); gl_device.cpp holds the free
+// functions of gl_device.h and gl_enum_tables.cpp the enumeration tables.
 class Device final : public IDirect3DDevice9 {
   public:
     Device(std::shared_ptr<ContextPool> pool, UINT width, UINT height);
@@ -339,7 +355,7 @@ class Device final : public IDirect3DDevice9 {
     const std::string& renderer() const { return renderer_; }
     void setProgram(GLuint program);
     GLuint program();
-    void bindRenderTargetForDrawing();
+    void bindBackBufferForDrawing();
     HRESULT readBackBuffer(std::vector<std::uint8_t>& rgba);
     void present();
     UINT liveDefaultPoolObjects() const { return liveDefault_.load(); }
@@ -371,11 +387,19 @@ class Device final : public IDirect3DDevice9 {
     template <class T> static void rebind(T*& slot, T* value);
     void setDefaultState();
     void unbindAll();
-    bool attach(ContextState& context, Surface* color, Surface* depth);
+    // Attaches the surfaces to the context's framebuffer and binds it; why they cannot be
+    // drawn into, or nullptr.
+    const char* attach(ContextState& context, Surface* color, Surface* depth);
     // Records that the calling context draws into the surfaces (its batch).
     void noteWrites(Surface* color, Surface* depth);
     // Reports use of an object that another thread drew into without ending its batch.
     void checkPublished(const TextureCore* texture, const char* use);
+    // Before the calling context writes the texture: when another context's open batch samples
+    // it, gives the texture new GL storage so that those queued reads keep the old one.
+    void separateFromQueuedReads(TextureCore& texture);
+    // Records the textures the draw samples in the calling context's batch.
+    void noteReads();
+    // False when a stream the declaration reads has no buffer or a zero stride.
     bool applyVertexInput(ContextState& context, bool indexed, bool* uploaded);
     void applyPipeline(ContextState& context);
     GLuint samplerFor(ContextState& context, int stage);

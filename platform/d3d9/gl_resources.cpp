@@ -1,5 +1,7 @@
 #include "gl_internal.h"
 
+#include "refusal.h"
+
 #include <algorithm>
 
 namespace d3d9gl {
@@ -62,7 +64,7 @@ void Resource::drop() {
 
 HRESULT Resource::deviceOut(IDirect3DDevice9** device) {
     if (device == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetDevice", "no device pointer");
     }
     device_->AddRef();
     *device = device_;
@@ -132,7 +134,7 @@ TextureCore::~TextureCore() {
     }
 }
 
-void TextureCore::createGl() {
+GLuint TextureCore::allocateGl() const {
     GLuint name = 0;
     glCreateTextures(target_, 1, &name);
     const auto count = static_cast<GLsizei>(levels_.size());
@@ -145,7 +147,11 @@ void TextureCore::createGl() {
                            static_cast<GLsizei>(top.height));
     }
     glTextureParameteriv(name, GL_TEXTURE_SWIZZLE_RGBA, format_->swizzle);
-    glName_ = name;
+    return name;
+}
+
+void TextureCore::createGl() {
+    glName_ = allocateGl();
     glId_ = newObjectId();
     if (hasSystemCopy()) {
         for (UINT i = 0; i < levelCount(); ++i) {
@@ -159,6 +165,21 @@ void TextureCore::recreateGl() {
     const GLuint old = glName_.exchange(0);
     glDeleteTextures(1, &old);
     createGl();
+}
+
+GLuint TextureCore::renameGl() {
+    const GLuint old = glName_.load();
+    const GLuint name = allocateGl();
+    for (UINT i = 0; i < levelCount(); ++i) {
+        const Level& level = levels_[i];
+        const auto index = static_cast<GLint>(i);
+        glCopyImageSubData(old, target_, index, 0, 0, 0, name, target_, index, 0, 0, 0,
+                           static_cast<GLsizei>(level.width), static_cast<GLsizei>(level.height),
+                           static_cast<GLsizei>(level.depth));
+    }
+    glName_ = name;
+    glId_ = newObjectId();
+    return old;
 }
 
 void TextureCore::upload(UINT index, const Box& box) {
@@ -187,20 +208,27 @@ std::uint8_t* TextureCore::cornerBits(UINT index, const Box& box) {
 }
 
 HRESULT TextureCore::lock(UINT index, const Box* box, DWORD flags, std::uint8_t** bits) {
-    if (index >= levelCount() || !hasSystemCopy() || bits == nullptr) {
-        return D3DERR_INVALIDCALL;
+    const char* call = target_ == GL_TEXTURE_3D ? "LockBox" : "LockRect";
+    if (index >= levelCount()) {
+        return refuse(call, "level out of range");
+    }
+    if (!hasSystemCopy()) {
+        return refuse(call, "a default-pool texture that is not D3DUSAGE_DYNAMIC has no memory");
+    }
+    if (bits == nullptr) {
+        return refuse(call, "no result pointer");
     }
     const Level& level = levels_[index];
     const Box whole{0, 0, 0, level.width, level.height, level.depth};
     const Box region = box != nullptr ? *box : whole;
     if (region.left >= region.right || region.right > level.width || region.top >= region.bottom ||
         region.bottom > level.height || region.front >= region.back || region.back > level.depth) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "the region is empty or reaches past the level");
     }
     std::lock_guard guard(lockMutex_);
     LockState& state = locks_[index];
     if (state.locked) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "the level is locked already");
     }
     state = LockState{true, (flags & D3DLOCK_READONLY) != 0, region};
     *bits = cornerBits(index, region);
@@ -208,15 +236,16 @@ HRESULT TextureCore::lock(UINT index, const Box* box, DWORD flags, std::uint8_t*
 }
 
 HRESULT TextureCore::unlock(UINT index) {
+    const char* call = target_ == GL_TEXTURE_3D ? "UnlockBox" : "UnlockRect";
     if (index >= levelCount()) {
-        return D3DERR_INVALIDCALL;
+        return refuse(call, "level out of range");
     }
     LockState state;
     {
         std::lock_guard guard(lockMutex_);
         state = locks_[index];
         if (!state.locked) {
-            return D3DERR_INVALIDCALL;
+            return refuse(call, "the level is not locked");
         }
         locks_[index].locked = false;
     }
@@ -255,7 +284,7 @@ Texture::Texture(Device* device, const FormatInfo& format, UINT width, UINT heig
 
 HRESULT Texture::GetLevelDesc(UINT index, D3DSURFACE_DESC* desc) {
     if (index >= levelCount() || desc == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetLevelDesc", "level out of range or no description pointer");
     }
     *desc = D3DSURFACE_DESC{format().format, D3DRTYPE_SURFACE,   usage(),
                             pool(),          level(index).width, level(index).height};
@@ -264,7 +293,7 @@ HRESULT Texture::GetLevelDesc(UINT index, D3DSURFACE_DESC* desc) {
 
 HRESULT Texture::GetSurfaceLevel(UINT index, IDirect3DSurface9** surface) {
     if (index >= levelCount() || surface == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetSurfaceLevel", "level out of range or no surface pointer");
     }
     AddRef();
     *surface = surfaces_[index].get();
@@ -273,12 +302,12 @@ HRESULT Texture::GetSurfaceLevel(UINT index, IDirect3DSurface9** surface) {
 
 HRESULT Texture::LockRect(UINT index, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
     if (locked == nullptr || index >= levelCount()) {
-        return D3DERR_INVALIDCALL;
+        return refuse("LockRect", "no result pointer or level out of range");
     }
     Box box{};
     if (rect != nullptr) {
         if (rect->left < 0 || rect->top < 0) {
-            return D3DERR_INVALIDCALL;
+            return refuse("LockRect", "the rectangle starts at a negative coordinate");
         }
         box = Box{static_cast<UINT>(rect->left),  static_cast<UINT>(rect->top),    0,
                   static_cast<UINT>(rect->right), static_cast<UINT>(rect->bottom), 1};
@@ -321,7 +350,7 @@ VolumeTexture::VolumeTexture(Device* device, const FormatInfo& format, UINT widt
 
 HRESULT VolumeTexture::GetLevelDesc(UINT index, D3DVOLUME_DESC* desc) {
     if (index >= levelCount() || desc == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetLevelDesc", "level out of range or no description pointer");
     }
     const Level& l = level(index);
     *desc = D3DVOLUME_DESC{format().format, D3DRTYPE_VOLUME, usage(), pool(),
@@ -331,7 +360,7 @@ HRESULT VolumeTexture::GetLevelDesc(UINT index, D3DVOLUME_DESC* desc) {
 
 HRESULT VolumeTexture::GetVolumeLevel(UINT index, IDirect3DVolume9** volume) {
     if (index >= levelCount() || volume == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetVolumeLevel", "level out of range or no volume pointer");
     }
     AddRef();
     *volume = volumes_[index].get();
@@ -340,7 +369,7 @@ HRESULT VolumeTexture::GetVolumeLevel(UINT index, IDirect3DVolume9** volume) {
 
 HRESULT VolumeTexture::LockBox(UINT index, D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags) {
     if (locked == nullptr || index >= levelCount()) {
-        return D3DERR_INVALIDCALL;
+        return refuse("LockBox", "no result pointer or level out of range");
     }
     Box region{};
     if (box != nullptr) {
@@ -410,12 +439,12 @@ BufferCore::~BufferCore() {
 
 HRESULT BufferCore::lock(UINT offset, UINT size, void** data, DWORD flags) {
     if (data == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("Lock", "no result pointer");
     }
     const std::size_t length = data_.size();
     const std::size_t count = size == 0 ? length - std::min<std::size_t>(offset, length) : size;
     if (offset >= length || count > length - offset) {
-        return D3DERR_INVALIDCALL;
+        return refuse("Lock", "the range reaches past the end of the buffer");
     }
     std::lock_guard guard(mutex_);
     ++lockCount_;
@@ -429,7 +458,7 @@ HRESULT BufferCore::lock(UINT offset, UINT size, void** data, DWORD flags) {
 HRESULT BufferCore::unlock() {
     std::lock_guard guard(mutex_);
     if (lockCount_ == 0) {
-        return D3DERR_INVALIDCALL;
+        return refuse("Unlock", "the buffer is not locked");
     }
     if (--lockCount_ == 0 && lockEnd_ > lockBegin_) {
         extendRange(dirtyBegin_, dirtyEnd_, lockBegin_, lockEnd_);
@@ -471,7 +500,7 @@ void BufferCore::forgetGl() {
 
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
     if (desc == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetDesc", "no description pointer");
     }
     *desc =
         D3DVERTEXBUFFER_DESC{D3DFMT_UNKNOWN, D3DRTYPE_VERTEXBUFFER, usage(), pool(), size(), fvf_};
@@ -480,7 +509,7 @@ HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
     if (desc == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetDesc", "no description pointer");
     }
     *desc = D3DINDEXBUFFER_DESC{format_, D3DRTYPE_INDEXBUFFER, usage(), pool(), size()};
     return S_OK;
@@ -498,7 +527,7 @@ VertexDeclaration::VertexDeclaration(Device* device, std::vector<D3DVERTEXELEMEN
 
 HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) {
     if (count == nullptr) {
-        return D3DERR_INVALIDCALL;
+        return refuse("GetDeclaration", "no count pointer");
     }
     *count = static_cast<UINT>(elements_.size() + 1);
     if (elements != nullptr) {

@@ -282,10 +282,12 @@ void addTexts(const TextQueue& texts) {
 
 } // namespace
 
+// Both draw into the back buffer itself, never into the device's render target: a worker's
+// pass may hold that meanwhile, and it stays as it was.
 void drawSky(IDirect3DDevice9* device, const EngineCamera& camera, const Projection& projection,
              const SkyView& sky) {
     d3d9gl::bindThreadContext(device);
-    d3d9gl::bindRenderTargetForDrawing(device);
+    d3d9gl::bindBackBufferForDrawing(device);
     glDepthMask(GL_TRUE);
     glStencilMask(0xFF);
     glDisable(GL_SCISSOR_TEST);
@@ -331,7 +333,7 @@ void drawSky(IDirect3DDevice9* device, const EngineCamera& camera, const Project
 void drawOverlay(IDirect3DDevice9* device, int width, int height,
                  const std::vector<PanelObject*>& panels, const TextQueue& texts) {
     d3d9gl::bindThreadContext(device);
-    d3d9gl::bindRenderTargetForDrawing(device);
+    d3d9gl::bindBackBufferForDrawing(device);
     if (!prepare()) return;
 
     std::vector<const PanelObject*>& shown = renderer.shownPanels;

@@ -18,6 +18,21 @@ struct ThreadObject {
     bool signalled = false; // guarded by Kernel::mutex
 };
 
+void signal(ThreadObject& object);
+
+// Signals its thread's object when destroyed. Made first on every thread, it is the thread's
+// first thread-local object, so C++ destroys it last: after every thread-local object the
+// start routine made, such as one that gives a GL context back at thread exit. Whoever waits
+// for the handle then finds what the thread held given back.
+struct SignalAtExit {
+    std::shared_ptr<ThreadObject> object;
+    ~SignalAtExit() {
+        if (object != nullptr) {
+            signal(*object);
+        }
+    }
+};
+
 // One lock and one condition for all objects: waits are rare, and a single condition makes
 // waiting for several objects at once simple.
 struct Kernel {
@@ -55,6 +70,13 @@ std::optional<DWORD> waitResult(const WaitList& objects, DWORD count, bool waitA
                         : std::nullopt;
 }
 
+void signal(ThreadObject& object) {
+    Kernel& k = kernel();
+    const std::lock_guard lock(k.mutex);
+    object.signalled = true;
+    k.signalledChanged.notify_all();
+}
+
 std::recursive_mutex& sectionLock(LPCRITICAL_SECTION section) {
     return *std::launder(reinterpret_cast<std::recursive_mutex*>(section->storage));
 }
@@ -87,11 +109,9 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startR
     }
     try {
         std::thread([object, startRoutine, parameter] {
+            thread_local SignalAtExit signalAtExit;
+            signalAtExit.object = object;
             startRoutine(parameter);
-            Kernel& k = kernel();
-            const std::lock_guard lock(k.mutex);
-            object->signalled = true;
-            k.signalledChanged.notify_all();
         }).detach();
     } catch (const std::exception&) { // std::system_error or std::bad_alloc
         const std::lock_guard lock(k.mutex);

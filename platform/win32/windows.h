@@ -2,8 +2,10 @@
 // implemented over the C++ standard library.
 //
 // Threads are kernel objects reached through handles: a thread's handle becomes signalled when
-// its start routine returns. Handles live in a process-wide table until CloseHandle, so a stale
-// or foreign handle is refused (WAIT_FAILED, FALSE) instead of being followed.
+// the thread has ended, i.e. its start routine returned and its thread-local objects were
+// destroyed (what they give back at thread exit, a GL context say, is back by then). Handles live
+// in a process-wide table until CloseHandle, so a stale or foreign handle is refused (WAIT_FAILED,
+// FALSE) instead of being followed.
 //
 // Observing and presenting message boxes (for tests and for the engine's window) is in
 // message_box_log.h beside this file.

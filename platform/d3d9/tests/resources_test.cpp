@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace d3d9gl::test {
@@ -215,6 +217,42 @@ TEST_F(Resources, CreationRefusesWhatDirect3DRefuses) {
     ASSERT_EQ(chain->LockRect(0, &locked, &inside, 0), S_OK);
     EXPECT_EQ(locked.Pitch, 16);
     chain->UnlockRect(0);
+}
+
+// With GORVANE_D3D_DEBUG=1 a refused call names its cause on standard error, one line each;
+// without it the refusal is silent.
+TEST_F(Resources, RefusalsNameTheirCauseUnderTheDebugSwitch) {
+    Ref<IDirect3DTexture9> refused;
+    Ref<IDirect3DTexture9> target =
+        texture(16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT);
+    Ref<IDirect3DTexture9> managed = texture(16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
+    Ref<IDirect3DSurface9> targetSurface, managedSurface;
+    target->GetSurfaceLevel(0, targetSurface.out());
+    managed->GetSurfaceLevel(0, managedSurface.out());
+    D3DLOCKED_RECT locked;
+    const auto refuseThree = [&] {
+        EXPECT_EQ(device->CreateTexture(16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
+                                        D3DPOOL_MANAGED, refused.out(), nullptr),
+                  D3DERR_INVALIDCALL);
+        EXPECT_EQ(device->GetRenderTargetData(targetSurface.get(), managedSurface.get()),
+                  D3DERR_INVALIDCALL);
+        EXPECT_EQ(target->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL);
+    };
+
+    setenv("GORVANE_D3D_DEBUG", "1", 1);
+    testing::internal::CaptureStderr();
+    refuseThree();
+    const std::string reported = testing::internal::GetCapturedStderr();
+    unsetenv("GORVANE_D3D_DEBUG");
+    EXPECT_EQ(reported,
+              "d3d9: CreateTexture refused: render targets live in D3DPOOL_DEFAULT only\n"
+              "d3d9: GetRenderTargetData refused: the destination is not in D3DPOOL_SYSTEMMEM\n"
+              "d3d9: LockRect refused: a default-pool texture that is not D3DUSAGE_DYNAMIC has "
+              "no memory\n");
+
+    testing::internal::CaptureStderr();
+    refuseThree();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 // A managed 4-level texture keeps its contents through a simulated loss: the GL texture is

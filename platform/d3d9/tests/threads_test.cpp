@@ -212,6 +212,133 @@ TEST(Threads, WorkPublishedOnOneContextIsSeenOnAnother) {
     }
 }
 
+// A write on one thread after a draw on another that samples the written texture, with the
+// drawing thread's batch still open: the draw still sees what the texture held when it was
+// issued, as on Direct3D 9. Both kinds of write: an upload (Unlock of a managed texture) and a
+// draw into a render target.
+TEST(Threads, WriteAfterAnotherThreadsQueuedReadLeavesTheReadAlone) {
+    Fixture fixture;
+    ASSERT_TRUE(fixture.make());
+    IDirect3DDevice9* device = fixture.device.get();
+    Ref<IDirect3DTexture9> managed, drawn, target, readback;
+    ASSERT_EQ(fixture.createTexture(0, D3DPOOL_MANAGED, managed.out()), S_OK);
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, drawn.out()), S_OK);
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, target.out()), S_OK);
+    ASSERT_EQ(fixture.createTexture(0, D3DPOOL_SYSTEMMEM, readback.out()), S_OK);
+    Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
+    Ref<IDirect3DSurface9> drawnSurface = fixture.surfaceOf(drawn.get());
+    Ref<IDirect3DSurface9> targetSurface = fixture.surfaceOf(target.get());
+    Ref<IDirect3DSurface9> readbackSurface = fixture.surfaceOf(readback.get());
+    Ref<IDirect3DSurface9> backBuffer;
+    device->GetRenderTarget(0, backBuffer.out());
+
+    const auto fillManaged = [&](float value) {
+        D3DLOCKED_RECT locked;
+        ASSERT_EQ(managed->LockRect(0, &locked, nullptr, 0), S_OK);
+        for (UINT y = 0; y < kSize; ++y) {
+            auto* row = reinterpret_cast<float*>(static_cast<std::uint8_t*>(locked.pBits) +
+                                                 y * locked.Pitch);
+            for (UINT x = 0; x < kSize; ++x) {
+                row[x] = value + static_cast<float>(x);
+            }
+        }
+        ASSERT_EQ(managed->UnlockRect(0), S_OK);
+    };
+    // Copies `source` into the target on this thread and leaves the batch open (no target
+    // change, no read-back), runs `write` on another thread, then reads the copy back.
+    const auto copyThenWriteElsewhere = [&](IDirect3DBaseTexture9* source, auto write) {
+        device->SetRenderTarget(0, targetSurface.get());
+        device->SetVertexDeclaration(fixture.declaration.get());
+        device->SetStreamSource(0, quad.get(), 0, sizeof(QuadVertex));
+        device->SetTexture(0, source);
+        setProgram(device, fixture.copyProgram);
+        EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2), S_OK);
+        std::thread(write).join();
+        EXPECT_EQ(device->GetRenderTargetData(targetSurface.get(), readbackSurface.get()), S_OK);
+        device->SetTexture(0, nullptr);
+        device->SetRenderTarget(0, backBuffer.get());
+    };
+
+    int uploadsSeen = 0, drawsSeen = 0;
+    for (int round = 0; round < 20; ++round) {
+        const float earlier = 10.0f * static_cast<float>(round + 1);
+        const float later = -earlier;
+        fillManaged(earlier);
+        copyThenWriteElsewhere(managed.get(), [&] { fillManaged(later); });
+        uploadsSeen += fixture.wrongTexels(readbackSurface.get(), earlier) != 0;
+
+        fixture.drawValue(drawnSurface.get(), quad.get(), earlier);
+        copyThenWriteElsewhere(drawn.get(),
+                               [&] { fixture.drawValue(drawnSurface.get(), quad.get(), later); });
+        drawsSeen += fixture.wrongTexels(readbackSurface.get(), earlier) != 0;
+    }
+    EXPECT_EQ(uploadsSeen, 0) << "rounds where the draw saw a later upload";
+    EXPECT_EQ(drawsSeen, 0) << "rounds where the draw saw a later draw";
+
+    // The later data is what the next draw samples.
+    copyThenWriteElsewhere(managed.get(), [] {});
+    EXPECT_EQ(fixture.wrongTexels(readbackSurface.get(), -200.0f), 0);
+    copyThenWriteElsewhere(drawn.get(), [] {});
+    EXPECT_EQ(fixture.wrongTexels(readbackSurface.get(), -200.0f), 0);
+
+    // The storage the queued reads kept goes once the reading batch has ended.
+    const GLuint kept = textureName(managed.get());
+    copyThenWriteElsewhere(managed.get(), [&] { fillManaged(5.0f); });
+    bindThreadContext(device);
+    EXPECT_NE(textureName(managed.get()), kept);
+    EXPECT_FALSE(glIsTexture(kept));
+}
+
+// A worker made with CreateThread that draws and ends with its batch open: once its handle is
+// signalled, the worker has given its context back and published its drawing, so the thread
+// that waited reads it back at once.
+struct EndingDraw {
+    Fixture* fixture;
+    IDirect3DSurface9* target;
+    IDirect3DVertexBuffer9* quad;
+    float value;
+};
+
+DWORD WINAPI drawAndEndWithTheBatchOpen(LPVOID parameter) {
+    const auto& work = *static_cast<const EndingDraw*>(parameter);
+    IDirect3DDevice9* device = work.fixture->device.get();
+    device->SetRenderTarget(0, work.target);
+    device->SetVertexDeclaration(work.fixture->declaration.get());
+    device->SetStreamSource(0, work.quad, 0, sizeof(QuadVertex));
+    bindThreadContext(device);
+    const GLuint program = work.fixture->valueProgram;
+    glProgramUniform1f(program, glGetUniformLocation(program, "value"), work.value);
+    setProgram(device, program);
+    return device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 2) == S_OK ? 0 : 1;
+}
+
+TEST(Threads, AWin32ThreadWhoseHandleIsSignalledHasPublishedItsBatch) {
+    Fixture fixture;
+    ASSERT_TRUE(fixture.make());
+    IDirect3DDevice9* device = fixture.device.get();
+    Ref<IDirect3DTexture9> target, readback;
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, target.out()), S_OK);
+    ASSERT_EQ(fixture.createTexture(0, D3DPOOL_SYSTEMMEM, readback.out()), S_OK);
+    Ref<IDirect3DSurface9> targetSurface = fixture.surfaceOf(target.get());
+    Ref<IDirect3DSurface9> readbackSurface = fixture.surfaceOf(readback.get());
+    Ref<IDirect3DSurface9> backBuffer;
+    device->GetRenderTarget(0, backBuffer.out());
+    Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
+    for (int round = 0; round < 20; ++round) {
+        EndingDraw work{&fixture, targetSurface.get(), quad.get(),
+                        7.0f * static_cast<float>(round)};
+        const HANDLE worker =
+            CreateThread(nullptr, 0, drawAndEndWithTheBatchOpen, &work, 0, nullptr);
+        ASSERT_NE(worker, nullptr);
+        ASSERT_EQ(WaitForSingleObject(worker, INFINITE), WAIT_OBJECT_0);
+        CloseHandle(worker);
+        // GORVANE_GL_DEBUG=abort: reading a target in another thread's open batch aborts.
+        ASSERT_EQ(device->GetRenderTargetData(targetSurface.get(), readbackSurface.get()), S_OK);
+        EXPECT_EQ(fixture.wrongTexels(readbackSurface.get(), work.value), 0) << "round " << round;
+        device->SetRenderTarget(0, backBuffer.get());
+    }
+}
+
 // A thread that draws over (or reads) what another thread drew while that thread's batch is
 // still open would race with work queued in the other context: the device says so.
 TEST(ThreadsDeathTest, UsingWhatAnotherThreadDrewInAnOpenBatchIsReported) {

@@ -319,6 +319,56 @@ TEST_F(EngineRun, PanelsByLayerAndTheFramesTextsAppearInTheBackBuffer) {
     EXPECT_TRUE(isColour(image.at(10, 10), 255, 0, 0)); // panels stay
 }
 
+// A frame drawn while the device's render target is another texture (a worker's pass holds
+// it): the engine draws into its own back buffer, and the other target and the device's
+// render target stay as they were.
+TEST_F(EngineRun, TheFrameDrawsIntoTheBackBufferWhateverTargetTheDeviceHolds) {
+    IDirect3DTexture9 *workerTarget = nullptr, *copy = nullptr;
+    ASSERT_EQ(device->CreateTexture(width, height, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
+                                    D3DPOOL_DEFAULT, &workerTarget, nullptr),
+              S_OK);
+    ASSERT_EQ(device->CreateTexture(width, height, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy,
+                                    nullptr),
+              S_OK);
+    IDirect3DSurface9 *workerSurface = nullptr, *copySurface = nullptr, *backSurface = nullptr;
+    workerTarget->GetSurfaceLevel(0, &workerSurface);
+    copy->GetSurfaceLevel(0, &copySurface);
+    device->GetRenderTarget(0, &backSurface);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(9, 8, 7), 1, 0), S_OK);
+    ASSERT_EQ(device->SetRenderTarget(0, workerSurface), S_OK);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(1, 2, 3), 1, 0), S_OK);
+
+    ASSERT_EQ(engine_frame(), 1);
+    IDirect3DSurface9* held = nullptr;
+    device->GetRenderTarget(0, &held);
+    EXPECT_EQ(held, workerSurface);
+    held->Release();
+    ASSERT_EQ(device->GetRenderTargetData(workerSurface, copySurface), S_OK);
+    D3DLOCKED_RECT locked;
+    ASSERT_EQ(copySurface->LockRect(&locked, nullptr, D3DLOCK_READONLY), S_OK);
+    int changed = 0;
+    for (int y = 0; y < height; ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(
+            static_cast<const std::uint8_t*>(locked.pBits) + y * locked.Pitch);
+        for (int x = 0; x < width; ++x)
+            changed += row[x] != D3DCOLOR_XRGB(1, 2, 3);
+    }
+    copySurface->UnlockRect();
+    EXPECT_EQ(changed, 0) << "texels of the other target drawn over";
+    const Image frame = backBuffer();
+    int untouched = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            untouched += isColour(frame.at(x, y), 9, 8, 7);
+    EXPECT_EQ(untouched, 0) << "back buffer texels the sky did not cover";
+    EXPECT_TRUE(isColour(frame.at(10, 10), 255, 0, 0)); // the panel
+
+    device->SetRenderTarget(0, backSurface);
+    for (IUnknown* object : std::initializer_list<IUnknown*>{backSurface, copySurface,
+                                                             workerSurface, copy, workerTarget})
+        object->Release();
+}
+
 TEST_F(EngineRun, BitmapsLoadWithTheirMipChainOrFallBackToAPlainTexture) {
     EngineBitmap* mud = bmap_create("mud02.bmp");
     ASSERT_EQ(mud->width, 256);

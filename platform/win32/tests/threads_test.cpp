@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <iterator>
+#include <thread>
 
 namespace {
 
@@ -97,6 +98,31 @@ TEST(Win32Threads, ClosingTheHandleOfARunningThreadLetsItFinish) {
     work->release.set_value();
     work->finished.get_future().wait();
     EXPECT_EQ(work->runs, 1);
+}
+
+// A thread-local object that takes its time to go, the way a thread gives back what it holds
+// (a GL context, say) when it ends.
+struct SlowToLeave {
+    std::atomic<bool>* left = nullptr;
+    ~SlowToLeave() {
+        std::this_thread::sleep_for(100ms);
+        left->store(true);
+    }
+};
+
+DWORD WINAPI holdUntilExit(LPVOID parameter) {
+    thread_local SlowToLeave leaving;
+    leaving.left = static_cast<std::atomic<bool>*>(parameter);
+    return 0;
+}
+
+TEST(Win32Threads, HandleIsSignalledOnlyAfterTheThreadLocalObjectsAreGone) {
+    std::atomic<bool> left{false};
+    const HANDLE thread = CreateThread(nullptr, 0, holdUntilExit, &left, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(left.load()) << "signalled while the thread was still giving back what it held";
+    EXPECT_EQ(CloseHandle(thread), TRUE);
 }
 
 struct Counted {
