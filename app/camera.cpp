@@ -1,8 +1,5 @@
 #include "app/camera.h"
 
-#include <cmath>
-#include <limits>
-
 namespace {
 
 constexpr EngineNumber turnFriction = 819; // 0.7998046875
@@ -12,20 +9,13 @@ constexpr EngineNumber moveFriction = 512; // 0.5
 EngineVector turnSpeed;
 EngineVector moveSpeed;
 
-// Truncates toward zero to a stored integer, saturating where the value would not fit.
-EngineNumber truncateToStored(float value) {
-    constexpr float largest = 2147483520.0f; // the largest float below 2^31
-    if (!(value > -largest)) return std::numeric_limits<EngineNumber>::min();
-    if (value > largest) return std::numeric_limits<EngineNumber>::max();
-    return static_cast<EngineNumber>(std::trunc(value));
+// An engine number scaled in single precision, truncated toward zero.
+EngineNumber scaled(EngineNumber number, float factor) {
+    return toEngineNumber(static_cast<float>(fromEngineNumber(number)) * factor);
 }
 
-EngineNumber& numberAt(EngineSlotTable* table, int position) {
-    return *static_cast<EngineNumber*>(engineSlot(table, position));
-}
-
-const EngineVector& vectorAt(EngineSlotTable* table, int position) {
-    return *static_cast<const EngineVector*>(engineSlot(table, position));
+EngineNumber numberAt(EngineSlotTable* table, int position) {
+    return engineVariable<EngineNumber>(table, position);
 }
 
 MovementKeys heldMovementKeys(EngineSlotTable* table) {
@@ -50,22 +40,23 @@ EngineVector turnAcceleration(const EngineVector& turnA, const EngineVector& tur
 }
 
 EngineVector movementAcceleration(const MovementKeys& keys, EngineNumber speedUp) {
-    const float t = static_cast<float>(speedUp * (1.0 / 1024));
+    const float t = static_cast<float>(fromEngineNumber(speedUp));
     const EngineNumber forward = 4 * (keys.secondForward + keys.forward - keys.back);
     const EngineNumber sideways = 4 * (keys.left - keys.right);
     return EngineVector{
-        truncateToStored(static_cast<float>(forward) * (1.0f + 10.0f * t)),
-        truncateToStored(static_cast<float>(sideways) * (1.0f + 3.0f * t)),
+        scaled(forward, 1.0f + 10.0f * t),
+        scaled(sideways, 1.0f + 3.0f * t),
         4 * (keys.up - keys.down),
     };
 }
 
 void steerCamera(EngineSlotTable* table) {
-    auto* camera = static_cast<EngineCamera*>(engineSlot(table, EnginePos::camera));
+    EngineCamera* camera = &engineVariable<EngineCamera>(table, EnginePos::camera);
 
     EngineVector distance{};
-    const EngineVector turn = turnAcceleration(vectorAt(table, EnginePos::turnInputA),
-                                               vectorAt(table, EnginePos::turnInputB));
+    const EngineVector turn =
+        turnAcceleration(engineVariable<EngineVector>(table, EnginePos::turnInputA),
+                         engineVariable<EngineVector>(table, EnginePos::turnInputB));
     vec_accelerate(&distance, &turnSpeed, &turn, turnFriction);
     vec_add(&camera->angles, &distance);
 

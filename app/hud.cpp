@@ -2,9 +2,6 @@
 
 #include "terrain/terrain_state.h"
 
-#include <cmath>
-#include <limits>
-
 namespace {
 
 constexpr HudColour black{0, 0, 0};
@@ -28,7 +25,8 @@ constexpr HudLine fixedText(const char* text, const char* appended, int top) {
 }
 
 EngineVector engineColour(const HudColour& colour) {
-    return EngineVector{colour.red * 1024, colour.green * 1024, colour.blue * 1024};
+    return EngineVector{toEngineNumber(colour.red), toEngineNumber(colour.green),
+                        toEngineNumber(colour.blue)};
 }
 
 } // namespace
@@ -47,18 +45,14 @@ const char* calculationModeText(std::int32_t mode) {
 }
 
 EngineNumber framesPerSecondNumber(EngineNumber frameDuration) {
-    const float ticks = static_cast<float>(frameDuration * (1.0 / 1024));
+    const float ticks = static_cast<float>(fromEngineNumber(frameDuration));
     if (ticks <= 0.0f) return 0;
-    // At most 16 * 1024 * 1024 for the shortest measurable frame, so it always fits.
-    return static_cast<EngineNumber>(std::trunc(16.0f / ticks * 1024.0f));
+    // At most 16384 fps for the shortest measurable frame (1/1024 tick), so it always fits.
+    return toEngineNumber(16.0f / ticks);
 }
 
 EngineNumber countAsEngineNumber(std::int32_t count) {
-    constexpr std::int32_t largest = std::numeric_limits<EngineNumber>::max() / 1024;
-    constexpr std::int32_t smallest = std::numeric_limits<EngineNumber>::min() / 1024;
-    if (count > largest) return std::numeric_limits<EngineNumber>::max();
-    if (count < smallest) return std::numeric_limits<EngineNumber>::min();
-    return count * 1024;
+    return toEngineNumber(count); // saturates
 }
 
 std::array<HudLine, hudLineCount> hudLines(const HudCounters& counters) {
@@ -113,7 +107,7 @@ void drawHud(EngineText* text, const HudCounters& counters) {
         for (int i = 0; i < line.drawCount; ++i) {
             const HudDraw& draw = line.draws[i];
             const EngineVector colour = engineColour(draw.colour);
-            draw_text(text->characters, draw.x * 1024, draw.y * 1024, &colour);
+            draw_text(text->characters, toEngineNumber(draw.x), toEngineNumber(draw.y), &colour);
         }
     }
 }

@@ -15,12 +15,13 @@ int main(int argc, char** argv) {
     }
 
     // -1 after the hardware was refused, which the shell sees as 255.
-    const int result = gorvaneMain();
+    int result = gorvaneMain();
+    // A requested output that is missing or incomplete must not pass for a clean run.
+    if (engineHostScreenshotFailed() && result == 0) result = 1;
 
     if (const char* path = engineHostStatsPath()) {
         const RunStatistics statistics = currentRunStatistics(
             engineHostFramesRun(), engineHostAverageFps(), engineHostRendererName());
-        // A requested file that could not be written must not pass for a clean run.
         if (!writeStatisticsFile(path, statistics) && result == 0) return 1;
     }
     return result;

@@ -9,15 +9,15 @@
 
 namespace {
 
-constexpr std::int64_t fullTurn = 360 * 1024;
+constexpr std::int64_t fullTurn = toEngineNumber(360);
 
 EngineNumber numberAt(int position) {
-    return *static_cast<EngineNumber*>(engineSlot(engineSlotTable, position));
+    return engineVariable<EngineNumber>(engineSlotTable, position);
 }
 
 void animateAnglePair(EngineNumber& cyclePhase) {
     cyclePhase = nextCyclePhase(cyclePhase, numberAt(EnginePos::frameDuration));
-    auto* pair = static_cast<EngineNumber*>(engineSlot(engineSlotTable, EnginePos::anglePair));
+    EngineNumber* pair = &engineVariable<EngineNumber>(engineSlotTable, EnginePos::anglePair);
     pair[0] = cyclePhase;
     pair[1] = anglePairSwing(sinv(cyclePhase));
 }
@@ -30,7 +30,7 @@ EngineNumber nextCyclePhase(EngineNumber cyclePhase, EngineNumber frameDuration)
 }
 
 EngineNumber anglePairSwing(EngineNumber sine) {
-    return (sine + 1024) * 40;
+    return (sine + toEngineNumber(1)) * 40;
 }
 
 int runMainLoop() {

@@ -1,20 +1,18 @@
 #include "app/startup.h"
 
+#include "app/effect_keys.h"
 #include "app/main_loop.h"
 #include "app/program_state.h"
 #include "gpu/gpu_resources.h"
 #include "platform/win32/msvcrt.h"
 #include "platform/win32/windows.h"
+#include "view/terrain_render.h"
 #include "view/tower_creation.h"
 
 namespace {
 
-constexpr EngineNumber engineNumber(int whole) {
-    return whole * 1024;
-}
-
 void writeSetting(int position, EngineNumber value) {
-    *static_cast<EngineNumber*>(engineSlot(engineSlotTable, position)) = value;
+    engineVariable<EngineNumber>(engineSlotTable, position) = value;
 }
 
 void registerHook(int position, EngineHook hook) {
@@ -28,32 +26,32 @@ void frames(int count) {
 
 // Fills the whole bitmap with one colour at full opacity.
 void fillBitmap(EngineBitmap* bitmap, int red, int green, int blue) {
-    const EngineVector colour{engineNumber(red), engineNumber(green), engineNumber(blue)};
-    bmap_fill(bitmap, &colour, engineNumber(100));
+    const EngineVector colour{toEngineNumber(red), toEngineNumber(green), toEngineNumber(blue)};
+    bmap_fill(bitmap, &colour, toEngineNumber(100));
 }
 
 void showPanel(EnginePanel* panel, EngineBitmap* bitmap, int x, int y, int width, int height) {
     panel->flags |= panelVisible;
     panel->bitmap = bitmap;
-    panel->x = engineNumber(x);
-    panel->y = engineNumber(y);
-    panel->width = engineNumber(width);
-    panel->height = engineNumber(height);
+    panel->x = toEngineNumber(x);
+    panel->y = toEngineNumber(y);
+    panel->width = toEngineNumber(width);
+    panel->height = toEngineNumber(height);
 }
 
 // The bar starts as a sliver (10/1024 of its width); tower creation widens it as blocks finish.
 void createProgressPanels() {
-    progressBar = pan_create(" ", engineNumber(100));
+    progressBar = pan_create(" ", toEngineNumber(100));
     EngineBitmap* barBitmap =
-        bmap_createblack(engineNumber(256), engineNumber(16), engineNumber(24));
+        bmap_createblack(toEngineNumber(256), toEngineNumber(16), toEngineNumber(24));
     fillBitmap(barBitmap, 255, 255, 255);
     showPanel(progressBar, barBitmap, 4, 4, 256, 16);
     progressBar->scaleX = 10;
 
     // The frame reaches 4 pixels beyond the full bar on every side, one layer below it.
     EngineBitmap* frameBitmap =
-        bmap_createblack(engineNumber(264), engineNumber(24), engineNumber(24));
-    progressFrame = pan_create(" ", engineNumber(99));
+        bmap_createblack(toEngineNumber(264), toEngineNumber(24), toEngineNumber(24));
+    progressFrame = pan_create(" ", toEngineNumber(99));
     fillBitmap(frameBitmap, 64, 64, 64);
     showPanel(progressFrame, frameBitmap, 0, 0, 264, 24);
 }
@@ -61,7 +59,7 @@ void createProgressPanels() {
 } // namespace
 
 bool shaderCapabilityAccepted(EngineNumber capability) {
-    return capability >= engineNumber(3030) || capability == engineNumber(30);
+    return capability >= toEngineNumber(3030) || capability == toEngineNumber(30);
 }
 
 StartUpOutcome startUp() {
@@ -69,14 +67,14 @@ StartUpOutcome startUp() {
     // Every run draws the same sequence of noise volumes, so towers repeat from run to run.
     msvcrt::srand(1);
 
-    writeSetting(EnginePos::settingHorizonHaze, engineNumber(7));
-    writeSetting(EnginePos::settingMaxTimeStep, engineNumber(2));
+    writeSetting(EnginePos::settingHorizonHaze, toEngineNumber(7));
+    writeSetting(EnginePos::settingMaxTimeStep, toEngineNumber(2));
     writeSetting(EnginePos::settingFrameRateLimit, 0);
-    writeSetting(EnginePos::settingSunSize, engineNumber(32));
+    writeSetting(EnginePos::settingSunSize, toEngineNumber(32));
     frames(2);
 
     const EngineNumber capability =
-        *static_cast<EngineNumber*>(engineSlot(engineSlotTable, EnginePos::shaderCapability));
+        engineVariable<EngineNumber>(engineSlotTable, EnginePos::shaderCapability);
     if (!shaderCapabilityAccepted(capability)) {
         MessageBoxA(nullptr, "You need a gpu with shadermodel 3.0 support",
                     "System requirements not fullfilled", MB_OK);
@@ -96,8 +94,8 @@ StartUpOutcome startUp() {
 
     createGpuResources();
 
-    writeSetting(EnginePos::settingFieldOfView, engineNumber(100));
-    writeSetting(EnginePos::settingNearClip, engineNumber(4));
+    writeSetting(EnginePos::settingFieldOfView, toEngineNumber(100));
+    writeSetting(EnginePos::settingNearClip, toEngineNumber(4));
     frames(1);
 
     createProgressPanels();
@@ -105,7 +103,10 @@ StartUpOutcome startUp() {
     // The render, key C/T/M, device-lost and device-reset hooks are registered here.
     registerHook(EnginePos::deviceLostHook, releaseDeviceResources);
     registerHook(EnginePos::deviceResetHook, restoreDeviceResources);
+    registerHook(EnginePos::renderHook, renderTower);
     registerHook(EnginePos::letterKeyHook + 4 * engineLetter('C'), createTower);
+    registerHook(EnginePos::letterKeyHook + 4 * engineLetter('M'), nextCalculationMode);
+    registerHook(EnginePos::letterKeyHook + 4 * engineLetter('T'), reloadRenderEffect);
 
     // Room for the longest statistics line (54 characters).
     hudText = str_create("#100");

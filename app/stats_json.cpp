@@ -20,7 +20,7 @@ std::string formatNumber(double value, const char* format) {
 // An engine number as the real value it stands for. Every such value has a short exact
 // decimal form, which 17 significant digits print without rounding noise.
 std::string engineValue(EngineNumber number) {
-    return formatNumber(number / 1024.0, "%.17g");
+    return formatNumber(fromEngineNumber(number), "%.17g");
 }
 
 std::string engineVector(const EngineVector& vector) {
@@ -57,7 +57,7 @@ RunStatistics currentRunStatistics(std::int64_t frames, double framesPerSecond,
                                    std::string renderer) {
     EngineCamera camera{};
     if (engineSlotTable) {
-        camera = *static_cast<const EngineCamera*>(engineSlot(engineSlotTable, EnginePos::camera));
+        camera = engineVariable<EngineCamera>(engineSlotTable, EnginePos::camera);
     }
     return RunStatistics{
         .counters = currentHudCounters(0),

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -12,7 +13,18 @@
 #include <immintrin.h>
 #endif
 
+// Sections:
+//   Cell corners     where a cell's eight samples lie in the readback
+//   Crossed cells    one pass over the density rows finds the cells the surface crosses
+//   Edge vertices    the two lattice planes of edge-vertex numbers a slab of cells shares
+//   Walk             the cells in x, y, z order, their triangles and vertices
+//   Entry points
+
 namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Cell corners
+// ---------------------------------------------------------------------------------------------
 
 // Offsets (dx, dy, dz) of the cube corners, in corner order.
 constexpr int cornerOffset[8][3] = {
@@ -27,88 +39,41 @@ int clampGrid(int g) {
     return std::clamp(g, 0, densityGridLast);
 }
 
-// What one block's walk writes, and where it must stop.
-struct BlockOutput {
-    MeshVertex* vertices;
-    std::uint16_t* indices;
-    EdgeVertexEntry* cache;
-    std::int32_t vertexCount;
-    std::int32_t triangleCount;
+// The samples of one cell: corner 0 and the distance in floats to the far corner along each
+// axis (short of the cell step where the grid ends).
+struct CellSamples {
+    const float* origin;
+    std::ptrdiff_t reach[3];
+
+    float operator[](int corner) const {
+        const int* offset = cornerOffset[corner];
+        return origin[offset[0] * reach[0] + offset[1] * reach[1] + offset[2] * reach[2]];
+    }
 };
 
-// Finds the vertex that edge `edge` of cell (cx, cy, cz) already has in this block, or -1.
-EdgeVertexEntry& edgeEntry(BlockOutput& out, int cx, int cy, int cz, int s, int edge) {
-    const std::int32_t* key = EdgeKeys[edge]; // (dz, dx, dy, axis)
-    const int lx = cx / s + (key[1] & 0xFF);
-    const int ly = cy / s + (key[2] & 0xFF);
-    const int lz = cz / s + (key[0] & 0xFF);
-    return out.cache[edgeVertexEntryIndex(lx, ly, lz, key[3] & 0xFF)];
+inline CellSamples cellSamples(const float* density, int cx, int cy, int cz, int s) {
+    const int gx = clampGrid(cx + densityCellOrigin), gy = clampGrid(cy + densityCellOrigin),
+              gz = clampGrid(cz + densityCellOrigin);
+    const std::ptrdiff_t corner0 = static_cast<std::ptrdiff_t>(densitySampleIndex(gx, gy, gz));
+    auto reachTo = [corner0](std::size_t farCorner) {
+        return static_cast<std::ptrdiff_t>(farCorner) - corner0;
+    };
+    return {density + corner0,
+            {reachTo(densitySampleIndex(clampGrid(cx + s + densityCellOrigin), gy, gz)),
+             reachTo(densitySampleIndex(gx, clampGrid(cy + s + densityCellOrigin), gz)),
+             reachTo(densitySampleIndex(gx, gy, clampGrid(cz + s + densityCellOrigin)))}};
 }
 
-// Makes the vertex of `edge` where the surface crosses it, in block coordinates.
-MeshVertex edgeVertex(const CellCorners& corners, int cx, int cy, int cz, int s, int edge,
-                      float cellValue) {
-    const int a = EdgeCorners[edge][0];
-    const int b = EdgeCorners[edge][1];
-    const float da = corners.density[a];
-    const float db = corners.density[b];
-    const float t = (0.0f - da) / (db - da);
-    // The corner offsets are stored (z, y, x), and so is the interpolated point.
-    float p[3];
-    for (int i = 0; i < 3; ++i) p[i] = CubeCorners[a][i] + t * (CubeCorners[b][i] - CubeCorners[a][i]);
-    const float pz = p[0], py = p[1], px = p[2];
-    const float step = static_cast<float>(s);
+// ---------------------------------------------------------------------------------------------
+// Crossed cells
+// ---------------------------------------------------------------------------------------------
 
-    MeshVertex v{};
-    // Cell x stays x, cell z (rows) becomes the vertical y, cell y (slices) becomes z.
-    v.position[0] = static_cast<float>(cx) + step * px - 16.0f;
-    v.position[1] = static_cast<float>(cz) + step * pz - 16.0f;
-    v.position[2] = static_cast<float>(cy) + step * py - 16.0f;
-    v.u = cellValue;
-    v.v = cellValue;
-    return v;
-}
+// Bit kx of [kz][ky]: lattice point (kx, ky, kz), in cell steps, lies inside (density > 0).
+using InsidePoints = std::uint64_t[edgeLatticeSize][edgeLatticeSize];
+// Bit kz of [kx][ky]: the surface crosses cell (kx, ky, kz), in cell steps (case neither 0
+// nor 255). Transposed so the walk, x outermost, finds the crossed cells of a row at once.
+using CrossedCells = std::uint32_t[blockCellsPerAxis][blockCellsPerAxis];
 
-// Emits the triangles of one cell. Returns false when a triangle did not fit, which ends the
-// block: the triangles before it stay, whole.
-bool emitCell(BlockOutput& out, const CellCorners& corners, int cx, int cy, int cz, int s,
-              float cellValue) {
-    const std::int32_t* row = TriangleTable[corners.caseIndex];
-    for (int k = 0; k + 2 < triangleTableRowLength && row[k] != -1; k += 3) {
-        EdgeVertexEntry* entries[3];
-        int newVertices = 0;
-        for (int j = 0; j < 3; ++j) {
-            entries[j] = &edgeEntry(out, cx, cy, cz, s, row[k + j]);
-            newVertices += entries[j]->vertex == -1;
-        }
-        const bool indicesFit =
-            static_cast<std::int64_t>(out.triangleCount + 1) * 3 <= stagingIndexCapacity;
-        if (!indicesFit || out.vertexCount + newVertices > cpuBlockVertexLimit) return false;
-
-        std::uint16_t* triangle = out.indices + static_cast<std::ptrdiff_t>(out.triangleCount) * 3;
-        for (int j = 0; j < 3; ++j) {
-            EdgeVertexEntry& entry = *entries[j];
-            if (entry.vertex != -1) {
-                // A running half-average over the cells that share the vertex, in walk order.
-                MeshVertex& shared = out.vertices[entry.vertex];
-                shared.u = (shared.u + cellValue) * 0.5f;
-                shared.v = shared.u;
-            } else {
-                entry.vertex = out.vertexCount++;
-                entry.value = cellValue;
-                out.vertices[entry.vertex] = edgeVertex(corners, cx, cy, cz, s, row[k + j], cellValue);
-            }
-            triangle[j] = static_cast<std::uint16_t>(entry.vertex);
-        }
-        ++out.triangleCount;
-    }
-    return true;
-}
-
-// Cells of the slot's current block that the surface crosses (case neither 0 nor 255): bit kz of
-// entry [kx][ky] stands for cell (kx, ky, kz) in cell steps. Found in one pass over the density
-// rows in memory order, so the walk below touches only crossed cells; walking every cell in its
-// x, y, z order would stride 16 KiB between neighbours and miss the cache on every corner.
 // Bit i set when row[i] > 0 (NaN not), for i = 0..32: the common cell step's lattice row.
 std::uint64_t insideBits33(const float* row) {
     std::uint64_t bits = 0;
@@ -123,13 +88,9 @@ std::uint64_t insideBits33(const float* row) {
     return bits | static_cast<std::uint64_t>(row[32] > 0.0f) << 32;
 }
 
-using CrossedCells = std::uint32_t[blockCellsPerAxis][blockCellsPerAxis];
-CrossedCells crossedCellsOfSlot[workerCount];
-
-void findCrossedCells(int slot, int s, int cellsPerAxis, CrossedCells& crossed) {
-    const float* density = DensityReadback[slot];
-    // Bit kx of inside[kz][ky]: the lattice point (kx, ky, kz) lies inside.
-    std::uint64_t inside[edgeLatticeSize][edgeLatticeSize];
+// Reads the density rows in memory order: walking the cells in their x, y, z order would stride
+// 16 KiB between neighbours and miss the cache on every corner.
+void findInsidePoints(const float* density, int s, int cellsPerAxis, InsidePoints& inside) {
     for (int kz = 0; kz <= cellsPerAxis; ++kz) {
         const int gz = clampGrid(densityCellOrigin + kz * s);
         for (int ky = 0; ky <= cellsPerAxis; ++ky) {
@@ -146,6 +107,9 @@ void findCrossedCells(int slot, int s, int cellsPerAxis, CrossedCells& crossed) 
             inside[kz][ky] = bits;
         }
     }
+}
+
+void findCrossedCells(const InsidePoints& inside, int cellsPerAxis, CrossedCells& crossed) {
     std::memset(crossed, 0, sizeof(crossed));
     const std::uint64_t cellBits = (std::uint64_t{1} << cellsPerAxis) - 1;
     for (int kz = 0; kz < cellsPerAxis; ++kz) {
@@ -165,18 +129,182 @@ void findCrossedCells(int slot, int s, int cellsPerAxis, CrossedCells& crossed) 
     }
 }
 
+// The case index of cell (kx, ky, kz) from its corners' inside bits; the same as comparing the
+// eight densities.
+unsigned caseIndexOf(const InsidePoints& inside, int kx, int ky, int kz) {
+    // Two neighbouring points along x as bits 0 (low x) and 1 (high x); corners 2 and 3, and 6
+    // and 7, run the other way round.
+    auto pair = [kx](std::uint64_t row) { return static_cast<unsigned>(row >> kx) & 3u; };
+    auto reversedPair = [&pair](std::uint64_t row) {
+        const unsigned bits = pair(row);
+        return (bits >> 1) | (bits & 1u) << 1;
+    };
+    return pair(inside[kz][ky]) | reversedPair(inside[kz][ky + 1]) << 2 |
+           pair(inside[kz + 1][ky]) << 4 | reversedPair(inside[kz + 1][ky + 1]) << 6;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Edge vertices
+// ---------------------------------------------------------------------------------------------
+
+// The cells of one slab (one kx) own or share the grid edges of the two lattice planes
+// lx = kx and lx = kx + 1, and a vertex made on plane kx + 1 is met again only by the next
+// slab. So two planes of vertex numbers, used in turn, stand for the whole block's edges.
+// Entry of lattice point (ly, lz) along `axis` within a plane: (ly * 33 + lz) * 3 + axis.
+//
+// Instead of clearing a plane when it is taken for the next lattice plane, each plane has the
+// first vertex number made since it was taken: an entry below it (or -1, which the block's
+// first two planes start from) is left over and means no vertex yet. Clearing would write
+// 13 KiB per slab for the few hundred entries a slab uses.
+constexpr int planeEdgeCount = edgeLatticeSize * edgeLatticeSize * 3;
+
+struct SlabEdgeVertices {
+    std::int32_t vertex[2][planeEdgeCount];
+    std::int32_t firstValid[2];
+};
+
+constexpr int planeEdgeIndex(int ly, int lz, int axis) {
+    return (ly * edgeLatticeSize + lz) * 3 + axis;
+}
+
+// Where each cube edge's entry lies relative to its cell's: plane (0 or 1 past the cell's kx)
+// and offset within the plane.
+struct EdgeSlot {
+    int plane;
+    int offset;
+};
+
+struct EdgeSlots {
+    EdgeSlot of[cubeEdgeCount];
+};
+
+EdgeSlots edgeSlots() {
+    EdgeSlots slots{};
+    for (int e = 0; e < cubeEdgeCount; ++e) {
+        const std::int32_t* key = EdgeKeys[e]; // (dz, dx, dy, axis)
+        slots.of[e] = {key[1], planeEdgeIndex(key[2], key[0], key[3])};
+    }
+    return slots;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Walk
+// ---------------------------------------------------------------------------------------------
+
+struct SlotScratch {
+    InsidePoints inside;
+    CrossedCells crossed;
+    SlabEdgeVertices edgeVertices;
+};
+SlotScratch scratchOfSlot[workerCount];
+
+// What one block's walk writes, and where it must stop.
+struct BlockOutput {
+    MeshVertex* vertices;
+    std::uint16_t* indices;
+    std::int32_t vertexCount;
+    std::int32_t triangleCount;
+};
+
+// One cell being meshed.
+struct Cell {
+    int cx, cy, cz; // in grid units
+    int s;
+    CellSamples samples;
+    float value;
+    std::int32_t* planes[2];  // the edge vertices of lattice planes kx and kx + 1
+    std::int32_t firstValid[2]; // and the first vertex number each plane's entries may hold
+    int entry;                // the cell's own entry within a plane: planeEdgeIndex(ky, kz, 0)
+};
+
+// Writes the vertex of `edge` where the surface crosses it, in block coordinates.
+void writeEdgeVertex(MeshVertex& v, const Cell& cell, int edge) {
+    const int a = EdgeCorners[edge][0];
+    const int b = EdgeCorners[edge][1];
+    const float da = cell.samples[a];
+    const float db = cell.samples[b];
+    const float t = (0.0f - da) / (db - da);
+    // The corner offsets are stored (z, y, x), and so is the interpolated point.
+    float p[3];
+    for (int i = 0; i < 3; ++i) p[i] = CubeCorners[a][i] + t * (CubeCorners[b][i] - CubeCorners[a][i]);
+    const float pz = p[0], py = p[1], px = p[2];
+    const float step = static_cast<float>(cell.s);
+    // Cell x stays x, cell z (rows) becomes the vertical y, cell y (slices) becomes z.
+    v.position[0] = static_cast<float>(cell.cx) + step * px - 16.0f;
+    v.position[1] = static_cast<float>(cell.cz) + step * pz - 16.0f;
+    v.position[2] = static_cast<float>(cell.cy) + step * py - 16.0f;
+    v.normal[0] = v.normal[1] = v.normal[2] = 0.0f;
+    v.u = cell.value;
+    v.v = cell.value;
+}
+
+// Emits the triangles of one cell. Returns false when a triangle did not fit, which ends the
+// block: the triangles before it stay, whole.
+bool emitCell(BlockOutput& out, const Cell& cell, unsigned caseIndex, const EdgeSlots& slots) {
+    const std::int32_t* row = TriangleTable[caseIndex];
+    for (int k = 0; k + 2 < triangleTableRowLength && row[k] != -1; k += 3) {
+        std::int32_t* entries[3];
+        int newVertices = 0;
+        for (int j = 0; j < 3; ++j) {
+            const EdgeSlot& slot = slots.of[row[k + j]];
+            entries[j] = cell.planes[slot.plane] + cell.entry + slot.offset;
+            if (*entries[j] < cell.firstValid[slot.plane]) {
+                *entries[j] = -1;
+                ++newVertices;
+            }
+        }
+        const bool indicesFit =
+            static_cast<std::int64_t>(out.triangleCount + 1) * 3 <= stagingIndexCapacity;
+        if (!indicesFit || out.vertexCount + newVertices > cpuBlockVertexLimit) return false;
+
+        std::uint16_t* triangle = out.indices + static_cast<std::ptrdiff_t>(out.triangleCount) * 3;
+        for (int j = 0; j < 3; ++j) {
+            std::int32_t& vertex = *entries[j];
+            if (vertex != -1) {
+                // A running half-average over the cells that share the vertex, in walk order.
+                MeshVertex& shared = out.vertices[vertex];
+                shared.u = (shared.u + cell.value) * 0.5f;
+                shared.v = shared.u;
+            } else {
+                vertex = out.vertexCount++;
+                writeEdgeVertex(out.vertices[vertex], cell, row[k + j]);
+            }
+            triangle[j] = static_cast<std::uint16_t>(vertex);
+        }
+        ++out.triangleCount;
+    }
+    return true;
+}
+
 void walkCells(BlockOutput& out, int slot, int s) {
     const int cellsPerAxis = (blockCellsPerAxis + s - 1) / s;
-    CrossedCells& crossed = crossedCellsOfSlot[slot];
-    findCrossedCells(slot, s, cellsPerAxis, crossed);
+    SlotScratch& scratch = scratchOfSlot[slot];
+    const float* density = DensityReadback[slot];
+    findInsidePoints(density, s, cellsPerAxis, scratch.inside);
+    findCrossedCells(scratch.inside, cellsPerAxis, scratch.crossed);
+    const EdgeSlots slots = edgeSlots();
     const std::uint8_t* cube = CubeReadback[slot];
+
+    SlabEdgeVertices& edges = scratch.edgeVertices;
+    std::fill(&edges.vertex[0][0], &edges.vertex[0][0] + 2 * planeEdgeCount, -1);
+    edges.firstValid[0] = edges.firstValid[1] = 0;
     for (int kx = 0; kx < cellsPerAxis; ++kx) {
+        const int low = kx & 1, high = (kx + 1) & 1;
+        if (kx > 0) edges.firstValid[high] = out.vertexCount;
         for (int ky = 0; ky < cellsPerAxis; ++ky) {
-            for (std::uint32_t cells = crossed[kx][ky]; cells; cells &= cells - 1) {
-                const int cx = kx * s, cy = ky * s, cz = std::countr_zero(cells) * s;
-                const CellCorners corners = sampleCellCorners(slot, cx, cy, cz, s);
-                const float cellValue = cube[cubeTexelIndex(cx, cy, cz) * 4 + 1] / 255.0f;
-                if (!emitCell(out, corners, cx, cy, cz, s, cellValue)) return;
+            for (std::uint32_t cells = scratch.crossed[kx][ky]; cells; cells &= cells - 1) {
+                const int kz = std::countr_zero(cells);
+                const int cx = kx * s, cy = ky * s, cz = kz * s;
+                const Cell cell{cx,
+                                cy,
+                                cz,
+                                s,
+                                cellSamples(density, cx, cy, cz, s),
+                                cube[cubeTexelIndex(cx, cy, cz) * 4 + 1] / 255.0f,
+                                {edges.vertex[low], edges.vertex[high]},
+                                {edges.firstValid[low], edges.firstValid[high]},
+                                planeEdgeIndex(ky, kz, 0)};
+                if (!emitCell(out, cell, caseIndexOf(scratch.inside, kx, ky, kz), slots)) return;
             }
         }
     }
@@ -184,16 +312,15 @@ void walkCells(BlockOutput& out, int slot, int s) {
 
 } // namespace
 
+// ---------------------------------------------------------------------------------------------
+// Entry points
+// ---------------------------------------------------------------------------------------------
+
 CellCorners sampleCellCorners(int slot, int cx, int cy, int cz, int s) {
-    // Grid coordinates of the cell's low and high corners on each axis.
-    const int gx[2] = {clampGrid(cx + densityCellOrigin), clampGrid(cx + s + densityCellOrigin)};
-    const int gy[2] = {clampGrid(cy + densityCellOrigin), clampGrid(cy + s + densityCellOrigin)};
-    const int gz[2] = {clampGrid(cz + densityCellOrigin), clampGrid(cz + s + densityCellOrigin)};
-    const float* density = DensityReadback[slot];
+    const CellSamples samples = cellSamples(DensityReadback[slot], cx, cy, cz, s);
     CellCorners corners{};
     for (int k = 0; k < 8; ++k) {
-        corners.density[k] = density[densitySampleIndex(
-            gx[cornerOffset[k][0]], gy[cornerOffset[k][1]], gz[cornerOffset[k][2]])];
+        corners.density[k] = samples[k];
         // NaN compares false, so it counts as outside like 0.0 does.
         if (corners.density[k] > 0.0f) corners.caseIndex |= static_cast<std::uint8_t>(1u << k);
     }
@@ -205,10 +332,8 @@ void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot) {
     // rather than stepping by 0 or overflowing.
     const bool stepValid = lodLevel >= 0 && lodLevel <= maxLodLevel;
     const int s = stepValid ? static_cast<int>(std::pow(2.0f, static_cast<float>(lodLevel))) : 0;
-    std::memset(EdgeVertexCache[slot], 0xFF, sizeof(EdgeVertexCache[slot]));
 
     BlockOutput out{};
-    out.cache = EdgeVertexCache[slot];
     const StagingBuffers& staging = WorkerStagingBuffers[slot];
     void* vertexData = nullptr;
     void* indexData = nullptr;

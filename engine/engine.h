@@ -10,11 +10,28 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 struct IDirect3DDevice9;
 struct IDirect3DTexture9;
 
 using EngineNumber = std::int32_t;
+
+// The real number an EngineNumber stands for (exact: every EngineNumber is a double).
+constexpr double fromEngineNumber(EngineNumber number) {
+    return number / 1024.0;
+}
+
+// value * 1024 truncated toward zero; values beyond the range saturate, NaN becomes 0.
+constexpr EngineNumber toEngineNumber(double value) {
+    constexpr EngineNumber largest = std::numeric_limits<EngineNumber>::max();
+    constexpr EngineNumber smallest = std::numeric_limits<EngineNumber>::min();
+    const double stored = value * 1024.0;
+    if (stored != stored) return 0;
+    if (stored >= static_cast<double>(largest)) return largest;
+    if (stored <= static_cast<double>(smallest)) return smallest;
+    return static_cast<EngineNumber>(stored); // the conversion truncates toward zero
+}
 
 struct EngineVector {
     EngineNumber x, y, z;
@@ -43,6 +60,9 @@ using EngineSlotTable = void*;
 //   without waiting for the display's retrace. Escape or closing the window ends the engine.
 // - The level format is described in platform/engine/LEVEL_FORMAT.md.
 namespace EnginePos {
+// The frame duration is the engine's time step: the real duration of the last frame in a
+// window, a fixed step (--time-step, 1/60 s by default) headless, so scripted runs repeat
+// exactly. The running time is always real time since engine_open, like timer().
 constexpr int frameDuration = 80;         // last frame's duration, ticks of 1/16 s
 constexpr int runningTime = 96;           // running time, ticks of 1/16 s
 constexpr int settingFieldOfView = 108;   // horizontal field of view, degrees (default 90)
@@ -75,6 +95,12 @@ constexpr int engineLetter(char upper) { return upper - 'A'; }
 // The entry at byte position `position` of the 32-bit layout.
 inline void*& engineSlot(EngineSlotTable* table, int position) {
     return table[position / 4];
+}
+
+// The engine variable of type T at byte position `position` (not for the device entry, which
+// is the device itself).
+template <class T> T& engineVariable(EngineSlotTable* table, int position) {
+    return *static_cast<T*>(engineSlot(table, position));
 }
 
 // Objects. Field comments give their byte positions in the 32-bit layout.
@@ -133,4 +159,5 @@ void vec_rotate(EngineVector* vector, const EngineVector* angles);
 void vec_add(EngineVector* a, const EngineVector* b);
 EngineNumber sinv(EngineNumber angle);
 EngineNumber maxv(EngineNumber a, EngineNumber b);
+// Microseconds since the calling thread's previous call (each thread keeps its own interval).
 EngineNumber timer();

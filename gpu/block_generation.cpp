@@ -2,6 +2,7 @@
 
 #include "app/program_state.h"
 #include "gpu/gpu_resources.h"
+#include "platform/d3d9/gl_device.h"
 #include "tables/lookup_textures.h"
 
 #include <chrono>
@@ -18,17 +19,21 @@ constexpr int addressableVertexCount = 65535;
 using Clock = std::chrono::steady_clock;
 
 // Accumulates wall-clock milliseconds into one field of the caller's GpuPassTimes, if any.
+// Timing waits for the GPU at each stage's end, so that a stage's draws count in its own time.
 class StageTimer {
   public:
-    explicit StageTimer(GpuPassTimes* times) : times_(times), start_(Clock::now()) {}
+    StageTimer(IDirect3DDevice9* device, GpuPassTimes* times)
+        : device_(device), times_(times), start_(Clock::now()) {}
     void stop(double GpuPassTimes::*stage) {
+        if (times_ == nullptr) return;
+        d3d9gl::finishSubmittedWork(device_);
         const Clock::time_point now = Clock::now();
-        if (times_ != nullptr)
-            times_->*stage += std::chrono::duration<double, std::milli>(now - start_).count();
+        times_->*stage += std::chrono::duration<double, std::milli>(now - start_).count();
         start_ = now;
     }
 
   private:
+    IDirect3DDevice9* device_;
     GpuPassTimes* times_;
     Clock::time_point start_;
 };
@@ -132,6 +137,14 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
     return true;
 }
 
+// Every way out of the pass: its wall-clock time counts for the tower, then the lock is left.
+void leavePass(Clock::time_point passStart) {
+    towerGpuPassNanoseconds.fetch_add(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - passStart).count(),
+        std::memory_order_relaxed);
+    LeaveCriticalSection(&GenerationLock);
+}
+
 } // namespace
 
 BlockPosition blockPosition(int x, int y, int z) {
@@ -142,17 +155,18 @@ BlockPosition blockPosition(int x, int y, int z) {
 void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     IDirect3DDevice9* const device = d3dDevice;
     EnterCriticalSection(&GenerationLock);
+    const Clock::time_point passStart = Clock::now();
     startedBlocks.fetch_add(1, std::memory_order_relaxed);
     SlotTriangleCounts[job.slot] = 0;
     timer();
     if (times != nullptr) *times = {};
-    StageTimer stages(times);
+    StageTimer stages(device, times);
 
     const std::int32_t mode = CalculationMode.load(std::memory_order_relaxed);
     SlotCalculationModes[job.slot].store(mode, std::memory_order_relaxed);
     const int block = blockIndex(job.x, job.y, job.z);
     if (generationEffect == nullptr) { // its compile failed: the block stays empty
-        LeaveCriticalSection(&GenerationLock);
+        leavePass(passStart);
         return;
     }
 
@@ -210,7 +224,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     if (savedTarget != nullptr) savedTarget->Release();
     if (savedDepth != nullptr) savedDepth->Release();
     if (meshFailed) {
-        LeaveCriticalSection(&GenerationLock);
+        leavePass(passStart);
         return;
     }
 
@@ -226,5 +240,5 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     tBlockMap.store(elapsed, std::memory_order_relaxed);
     raiseCounter(BlockMapMax, elapsed);
     BlockMapSum.fetch_add(elapsed / 1000, std::memory_order_relaxed);
-    LeaveCriticalSection(&GenerationLock);
+    leavePass(passStart);
 }

@@ -11,7 +11,6 @@ StagingBuffers WorkerStagingBuffers[workerCount];
 std::int32_t SlotTriangleCounts[workerCount];
 std::int32_t SlotCpuVertexCounts[workerCount];
 std::int32_t SlotCpuTriangleCounts[workerCount];
-EdgeVertexEntry EdgeVertexCache[workerCount][edgeVertexEntriesPerSlot];
 
 std::atomic<std::int32_t> CalculationMode;
 
@@ -26,6 +25,8 @@ std::atomic<EngineNumber> tBlockVertex;
 std::atomic<EngineNumber> BlockVertexMax;
 std::atomic<EngineNumber> BlockVertexSum;
 std::atomic<EngineNumber> maxVertexBlock;
+std::atomic<std::int64_t> towerGpuPassNanoseconds;
+std::atomic<std::int64_t> towerCpuWorkNanoseconds;
 
 CRITICAL_SECTION GenerationLock;
 

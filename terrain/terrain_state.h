@@ -113,21 +113,9 @@ extern std::int32_t SlotTriangleCounts[workerCount];
 extern std::int32_t SlotCpuVertexCounts[workerCount];
 extern std::int32_t SlotCpuTriangleCounts[workerCount];
 
-// One entry per grid edge a block can have: lattice point (lx, ly, lz), each 0..32, times the
-// three axes (0 along x, 1 along y, 2 along z). vertex is -1 until the current block made a
-// vertex for the edge; value is the cell value of the cell that made it.
-struct EdgeVertexEntry {
-    float value;
-    std::int32_t vertex;
-};
+// Grid edges of a block run between lattice points (lx, ly, lz), each 0..32; the CPU mesher
+// keeps its per-slot table of the vertices made on them (cpu/cpu_marching_cubes.cpp).
 constexpr int edgeLatticeSize = blockCellsPerAxis + 1;
-constexpr int edgeVertexEntriesPerSlot = edgeLatticeSize * edgeLatticeSize * edgeLatticeSize * 3;
-
-constexpr int edgeVertexEntryIndex(int lx, int ly, int lz, int axis) {
-    return ((ly * edgeLatticeSize + lx) * edgeLatticeSize + lz) * 3 + axis;
-}
-
-extern EdgeVertexEntry EdgeVertexCache[workerCount][edgeVertexEntriesPerSlot];
 
 // ---------------------------------------------------------------------------------------------
 // Calculation mode
@@ -155,6 +143,13 @@ extern std::atomic<EngineNumber> tBlockVertex;
 extern std::atomic<EngineNumber> BlockVertexMax;
 extern std::atomic<EngineNumber> BlockVertexSum;
 extern std::atomic<EngineNumber> maxVertexBlock;
+
+// Wall-clock nanoseconds of the current tower's work, reset with the tower's statistics: the
+// GPU block passes (each under the lock) and the workers' CPU work on finished passes (marching
+// cubes, normals, mesh building, welding). The engine's timer figures above follow the HUD's
+// rules; these say where the tower's time went, for the benchmark and the statistics file.
+extern std::atomic<std::int64_t> towerGpuPassNanoseconds;
+extern std::atomic<std::int64_t> towerCpuWorkNanoseconds;
 
 // Raises `counter` to `value` if that is larger; safe against a concurrent raise.
 void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value);

@@ -1,5 +1,6 @@
-// The gorvane executable run as a user runs it, headless: the hardware refusal, and a scripted
-// flight checked through its statistics file and its screenshot.
+// The gorvane executable run as a user runs it, headless: the hardware refusal, bad input
+// files and outputs, and a scripted flight checked through its statistics file and its
+// screenshot.
 #include "app/tests/json_fields.h"
 #include "app/tests/run_gorvane.h"
 
@@ -10,6 +11,8 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <numbers>
 #include <string>
@@ -50,6 +53,67 @@ TEST(GorvaneRun, StatisticsFileThatCannotBeWrittenFailsTheRun) {
     EXPECT_NE(run.errors.find("/nonexistent-dir/stats.json"), std::string::npos) << run.errors;
 }
 
+// One line of standard error names the problem: the run neither aborts nor repeats itself.
+void expectOneLine(const GorvaneRun& run, const std::string& problem) {
+    std::size_t lines = 0;
+    for (std::size_t at = run.errors.find(problem); at != std::string::npos;
+         at = run.errors.find(problem, at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << "\"" << problem << "\" in:\n" << run.errors;
+}
+
+TEST(GorvaneRun, BadInputFilesAndUnwritableOutputsGetOneLineNeverAnAbort) {
+    namespace fs = std::filesystem;
+    const fs::path data = testOutputPath("bad_data");
+    fs::remove_all(data);
+    fs::create_directories(data);
+    const fs::path level = data / "level.wmb", skin = data / "mud02.bmp";
+    fs::copy_file(fs::path(GORVANE_DATA_DIR) / "level.wmb", level);
+    const std::string dataOption = " --data '" + data.string() + "'";
+    const std::string run = "--headless --frames 5" + dataOption;
+
+    // A folder where a file belongs: the engine goes on without it.
+    fs::create_directory(skin);
+    fs::rename(level, data / "level.keep");
+    fs::create_directory(level);
+    const GorvaneRun folders = runGorvane("", run, "bad_folders");
+    EXPECT_EQ(folders.status, 0) << folders.errors;
+    expectOneLine(folders, "level.wmb: is a directory");
+    expectOneLine(folders, "mud02.bmp: is a directory");
+    fs::remove(level);
+    fs::rename(data / "level.keep", level);
+    fs::remove(skin);
+
+    // A device that never ends.
+    fs::create_symlink("/dev/zero", skin);
+    const GorvaneRun endless = runGorvane("", run, "bad_endless");
+    EXPECT_EQ(endless.status, 0) << endless.errors;
+    expectOneLine(endless, "mud02.bmp: is not a regular file");
+    fs::remove(skin);
+
+    // Only the bitmap's header: its pixel rows are missing.
+    const std::string bitmap = readWholeFile(std::string(GORVANE_DATA_DIR) + "/mud02.bmp");
+    std::ofstream(skin, std::ios::binary) << bitmap.substr(0, 54);
+    const GorvaneRun truncated = runGorvane("", run, "bad_truncated");
+    EXPECT_EQ(truncated.status, 0) << truncated.errors;
+    expectOneLine(truncated, "mud02.bmp: the pixel data is shorter than the header says");
+    EXPECT_EQ(truncated.errors.find("loaded mud02.bmp"), std::string::npos) << truncated.errors;
+
+    const GorvaneRun keys = runGorvane("", run + " --keys @/tmp", "bad_keys");
+    EXPECT_EQ(keys.status, 2);
+    expectOneLine(keys, "cannot read the key script \"/tmp\": is a directory");
+
+    // A screenshot that does not reach its file fails the run, as the statistics file does.
+    for (const std::string& path : {std::string("/dev/full"), testOutputPath("none/shot.png")}) {
+        const GorvaneRun shot =
+            runGorvane("", run + " --screenshot '" + path + "'", "bad_screenshot");
+        EXPECT_EQ(shot.status, 1) << path << "\n" << shot.errors;
+        expectOneLine(shot, "cannot write the screenshot \"" + path + "\"");
+        EXPECT_EQ(shot.errors.find("wrote the screenshot"), std::string::npos) << shot.errors;
+    }
+    fs::remove_all(data);
+}
+
 struct Image {
     int width = 0, height = 0;
     std::unique_ptr<unsigned char, decltype(&stbi_image_free)> pixels{nullptr, stbi_image_free};
@@ -87,15 +151,37 @@ class ScriptedFlight : public testing::Test {
         const std::string size = "--headless --size 640x600 --frames 40 ";
         still = runGorvane("", size + "--stats '" + testOutputPath("still.json") + "'", "still");
         flight = runGorvane("",
-                            size + "--keys 5-35:W --screenshot '" + testOutputPath("flight.png") +
-                                "' --stats '" + testOutputPath("flight.json") + "'",
+                            size + "--keys " + keys + " --screenshot '" +
+                                testOutputPath("flight.png") + "' --stats '" +
+                                testOutputPath("flight.json") + "'",
                             "flight");
+        // The same script with far less to draw per frame, so its frames take another time.
+        smallFlight = runGorvane("",
+                                 "--headless --size 96x64 --frames 40 --keys " + keys +
+                                     " --stats '" + testOutputPath("small_flight.json") + "'",
+                                 "small_flight");
     }
 
-    static GorvaneRun still, flight;
+    static inline const std::string keys = "5-35:W,15-30:Shift";
+    static GorvaneRun still, flight, smallFlight;
 };
 
-GorvaneRun ScriptedFlight::still, ScriptedFlight::flight;
+GorvaneRun ScriptedFlight::still, ScriptedFlight::flight, ScriptedFlight::smallFlight;
+
+// The camera field of a statistics file as written: its numbers print exactly.
+std::string cameraText(const std::string& json) {
+    const std::size_t start = json.find("\"camera\":");
+    return start == std::string::npos ? std::string() : json.substr(start, json.find('}', start) - start);
+}
+
+TEST_F(ScriptedFlight, TheSameScriptEndsAtTheSameCameraWhateverTheFramesCost) {
+    ASSERT_EQ(flight.status, 0) << flight.errors;
+    ASSERT_EQ(smallFlight.status, 0) << smallFlight.errors;
+    const std::string flightCamera = cameraText(readWholeFile(testOutputPath("flight.json")));
+    ASSERT_FALSE(flightCamera.empty());
+    EXPECT_EQ(cameraText(readWholeFile(testOutputPath("small_flight.json"))), flightCamera);
+    EXPECT_NE(cameraText(readWholeFile(testOutputPath("still.json"))), flightCamera);
+}
 
 TEST_F(ScriptedFlight, HoldingWMovesTheCameraAlongItsViewDirection) {
     ASSERT_EQ(still.status, 0) << still.errors;

@@ -1,5 +1,6 @@
-// How fast the CPU mesher turns a block's density readback into its mesh, on three fields: a
-// typical terrain block, a ball, and the worst case (every grid edge crossed, stopped by the
+// How fast the CPU mesher turns a block's density readback into its mesh, on four fields: a
+// sparse terrain block, a dense one at the ground (several octaves of noise), a ball, and the
+// worst case (every grid edge crossed, stopped by the
 // vertex limit).
 #include "cpu/cpu_marching_cubes.h"
 
@@ -33,6 +34,11 @@ void terrainBlock(benchmark::State& state) {
     meshBlock(state);
 }
 
+void denseTerrainBlock(benchmark::State& state) {
+    density_fields::fillDenseTerrain(0);
+    meshBlock(state);
+}
+
 void sphereBlock(benchmark::State& state) {
     density_fields::fillSphere(0, 14.0f);
     meshBlock(state);
@@ -44,6 +50,7 @@ void worstCaseBlock(benchmark::State& state) {
 }
 
 BENCHMARK(terrainBlock)->Unit(benchmark::kMicrosecond);
+BENCHMARK(denseTerrainBlock)->Unit(benchmark::kMicrosecond);
 BENCHMARK(sphereBlock)->Unit(benchmark::kMicrosecond);
 BENCHMARK(worstCaseBlock)->Unit(benchmark::kMicrosecond);
 

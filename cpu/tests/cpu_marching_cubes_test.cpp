@@ -203,6 +203,8 @@ TEST_F(CpuMarchingCubes, SphereGivesClosedConsistentlyWoundMesh) {
 TEST_F(CpuMarchingCubes, MatchesIndependentMesherOnTerrainAndSphere) {
     fillTerrain(0);
     expectMatchesReference(meshSlot(0), referenceMesh(0), true);
+    fillDenseTerrain(0);
+    expectMatchesReference(meshSlot(0), referenceMesh(0), true);
     fillSphere(1, 14.0f);
     expectMatchesReference(meshSlot(1), referenceMesh(1), true);
 }

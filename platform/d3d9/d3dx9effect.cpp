@@ -4,11 +4,11 @@
 
 #include "effect_parser.h"
 #include "gl_device.h"
+#include "platform/files/bounded_file.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -496,23 +496,8 @@ HRESULT giveErrors(LPD3DXBUFFER* errorBuffer, const std::string& text, HRESULT r
     return result;
 }
 
-// The file's bytes, or a message saying why there are none.
-bool readFile(const char* path, std::string& contents, std::string& problem) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        problem = std::string("cannot open the file (") + std::strerror(errno) + ")";
-        return false;
-    }
-    char chunk[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        contents.append(chunk, got);
-    const bool failed = std::ferror(file) != 0;
-    const int error = errno;
-    std::fclose(file);
-    if (failed) problem = std::string("cannot read the file (") + std::strerror(error) + ")";
-    return !failed;
-}
+// Effect files are text of a few kilobytes; anything this large is not one.
+constexpr std::size_t largestEffectFile = std::size_t{16} << 20;
 
 } // namespace
 
@@ -537,12 +522,11 @@ HRESULT D3DXCreateEffectFromFileA(IDirect3DDevice9* device, LPCSTR fileName,
         return refuse(std::string("unsupported compile flags ") + hex);
     }
 
-    std::string text;
-    std::string problem;
-    if (!readFile(fileName, text, problem)) {
-        return giveErrors(errors, file + ": error: " + problem + "\n", D3DERR_NOTFOUND);
+    const files::FileRead read = files::readBoundedFile(fileName, largestEffectFile);
+    if (!read.ok()) {
+        return giveErrors(errors, file + ": error: " + read.problem + "\n", D3DERR_NOTFOUND);
     }
-    ParsedEffect parsed = parseEffect(file, text);
+    ParsedEffect parsed = parseEffect(file, std::string(read.bytes.begin(), read.bytes.end()));
     if (!parsed.ok()) return giveErrors(errors, parsed.error + "\n", E_FAIL);
 
     d3d9gl::bindThreadContext(device);

@@ -2,10 +2,9 @@
 
 #include "dds_volume.h"
 #include "texel_codec.h"
+#include "platform/files/bounded_file.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace {
@@ -44,19 +43,8 @@ bool boxInside(const D3DBOX& box, UINT width, UINT height, UINT depth) {
            box.Bottom <= height && box.Front < box.Back && box.Back <= depth;
 }
 
-// The DDS file, or nothing when it cannot be opened. At most 512 MiB are read: the largest top
-// level the parser accepts is far smaller, and the levels after it are not used.
-std::optional<std::vector<std::uint8_t>> readFile(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    constexpr std::size_t limit = 512u << 20;
-    std::vector<std::uint8_t> bytes;
-    char chunk[1 << 16];
-    while (bytes.size() < limit && file.read(chunk, sizeof chunk).gcount() > 0)
-        bytes.insert(bytes.end(), chunk, chunk + file.gcount());
-    if (file.bad()) return std::nullopt;
-    return bytes;
-}
+// The largest DDS file read: the largest top level the parser accepts is far smaller.
+constexpr std::size_t largestDdsFile = std::size_t{512} << 20;
 
 } // namespace
 
@@ -122,9 +110,12 @@ HRESULT D3DXLoadVolumeFromFileA(IDirect3DVolume9* pDestVolume, const PALETTEENTR
     if (!texelSize || !boxInside(destBox, desc.Width, desc.Height, desc.Depth))
         return D3DERR_INVALIDCALL;
 
-    const auto file = readFile(pSrcFile);
-    if (!file) return D3DERR_NOTFOUND;
-    const d3dx::DdsVolumeParse parsed = d3dx::parseDdsVolume(*file);
+    const files::FileRead file = files::readBoundedFile(pSrcFile, largestDdsFile);
+    if (!file.ok()) {
+        std::fprintf(stderr, "D3DXLoadVolumeFromFileA: %s: %s\n", pSrcFile, file.problem.c_str());
+        return D3DERR_NOTFOUND;
+    }
+    const d3dx::DdsVolumeParse parsed = d3dx::parseDdsVolume(file.bytes);
     if (!parsed.volume) {
         std::fprintf(stderr, "D3DXLoadVolumeFromFileA: %s: %s\n", pSrcFile, parsed.error.c_str());
         return D3DXERR_INVALIDDATA;

@@ -161,3 +161,12 @@ UINT liveDefaultPoolObjects(IDirect3DDevice9* device);
 HRESULT resetDevice(IDirect3DDevice9* device);
 
 } // namespace d3d9gl
+
+namespace d3d9gl {
+
+// Waits until the GPU has finished everything the calling thread's context submitted. For
+// measurements only: a caller that times the stages of its GPU work calls it at each stage's
+// end, since draws otherwise run later, at the next flush.
+void finishSubmittedWork(IDirect3DDevice9* device);
+
+} // namespace d3d9gl

@@ -1,6 +1,5 @@
 #include "platform/engine/camera_math.h"
 
-#include "platform/engine/engine_numbers.h"
 #include "platform/engine/engine_state.h"
 
 #include <algorithm>
@@ -38,15 +37,15 @@ Real3 rotateFromCamera(const Real3& v, double pan, double tilt, double roll) {
 }
 
 void viewMatrix(const EngineCamera& camera, float out[16]) {
-    const double pan = toReal(camera.angles.x);
-    const double tilt = toReal(camera.angles.y);
-    const double roll = toReal(camera.angles.z);
+    const double pan = fromEngineNumber(camera.angles.x);
+    const double tilt = fromEngineNumber(camera.angles.y);
+    const double roll = fromEngineNumber(camera.angles.z);
     const Real3 forward = direct3d(rotateFromCamera({1, 0, 0}, pan, tilt, roll));
     const Real3 left = direct3d(rotateFromCamera({0, 1, 0}, pan, tilt, roll));
     const Real3 up = direct3d(rotateFromCamera({0, 0, 1}, pan, tilt, roll));
     const Real3 right{-left.x, -left.y, -left.z};
     const Real3 eye =
-        direct3d({toReal(camera.position.x), toReal(camera.position.y), toReal(camera.position.z)});
+        direct3d({fromEngineNumber(camera.position.x), fromEngineNumber(camera.position.y), fromEngineNumber(camera.position.z)});
 
     // Columns are the camera's right, up and forward axes: p * view gives camera coordinates.
     // clang-format off
@@ -78,8 +77,8 @@ void projectionMatrix(const Projection& projection, float out[16]) {
 Projection settingsProjection(int width, int height) {
     const EngineVariables& v = variables();
     return Projection{
-        .horizontalFieldOfView = std::clamp(toReal(v.fieldOfView), 1.0, 170.0),
-        .nearClip = std::clamp(toReal(v.nearClip), 0.01, 1000.0),
+        .horizontalFieldOfView = std::clamp(fromEngineNumber(v.fieldOfView), 1.0, 170.0),
+        .nearClip = std::clamp(fromEngineNumber(v.nearClip), 0.01, 1000.0),
         .farClip = farClip,
         .aspect = static_cast<double>(width) / height,
     };

@@ -18,6 +18,11 @@
 //                        device-reset hook
 //   --shader-capability X  the number reported at the shader capability position instead of
 //                        what the device supports (3030.0 on OpenGL 4.5)
+//   --time-step SECONDS  each frame advances the engine's time by SECONDS: the frame duration
+//                        the camera movement and animations use is this fixed step, so the same
+//                        key script ends at the same camera position on any machine and load.
+//                        0 uses real time. Default: 1/60 s headless, real time in a window.
+//                        The running time and timer() stay real time: they measure work.
 //   --help               prints the usage
 //
 // Keys, also in a window: letters, Up, Left, Right, PageUp, PageDown, Shift, Space, Ctrl,
@@ -34,6 +39,9 @@ int engineHostConfigure(int argc, char** argv);
 // For main at exit.
 const char* engineHostStatsPath();      // null when --stats was not given
 const char* engineHostScreenshotPath(); // null when --screenshot was not given
+// True when the screenshot was asked for and could not be written completely (the problem was
+// reported on standard error); the run must not pass for a clean one.
+bool engineHostScreenshotFailed();
 std::int64_t engineHostFramesRun();     // frames drawn, nested frames included
 double engineHostAverageFps();          // frames per second over the frames drawn
 const char* engineHostRendererName();   // the OpenGL renderer; empty before the device opens

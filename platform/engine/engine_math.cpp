@@ -8,11 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <utility>
 #include <cmath>
 #include <numbers>
-
-using engine::fromReal;
-using engine::toReal;
 
 namespace {
 
@@ -22,8 +20,9 @@ std::int64_t nowMicroseconds() {
         .count();
 }
 
-// When timer() was last called, by any thread; the first call measures from program start.
-std::atomic<std::int64_t> previousTimerCall{nowMicroseconds()};
+// When the calling thread last called timer(); its first call measures from its first use of
+// the timer, so that call returns about 0.
+thread_local std::int64_t previousTimerCall = nowMicroseconds();
 
 } // namespace
 
@@ -33,7 +32,7 @@ EngineVector* _vec(float x, float y, float z) {
     thread_local EngineVector temporaries[16];
     thread_local unsigned next = 0;
     EngineVector* vector = &temporaries[next++ % 16];
-    *vector = EngineVector{fromReal(x), fromReal(y), fromReal(z)};
+    *vector = EngineVector{toEngineNumber(x), toEngineNumber(y), toEngineNumber(z)};
     return vector;
 }
 
@@ -44,11 +43,11 @@ EngineVector* _vec(float x, float y, float z) {
 void vec_accelerate(EngineVector* distance, EngineVector* speed, const EngineVector* acceleration,
                     EngineNumber friction) {
     const double step = engine::timeStepTicks();
-    const double damping = std::clamp(toReal(friction) * step, 0.0, 1.0);
+    const double damping = std::clamp(fromEngineNumber(friction) * step, 0.0, 1.0);
     auto advance = [&](EngineNumber& velocity, EngineNumber accelerationComponent) {
-        velocity = fromReal(toReal(velocity) + toReal(accelerationComponent) * step -
-                            damping * toReal(velocity));
-        return fromReal(toReal(velocity) * step);
+        velocity = toEngineNumber(fromEngineNumber(velocity) + fromEngineNumber(accelerationComponent) * step -
+                            damping * fromEngineNumber(velocity));
+        return toEngineNumber(fromEngineNumber(velocity) * step);
     };
     const EngineVector moved{advance(speed->x, acceleration->x), advance(speed->y, acceleration->y),
                              advance(speed->z, acceleration->z)};
@@ -57,9 +56,9 @@ void vec_accelerate(EngineVector* distance, EngineVector* speed, const EngineVec
 
 void vec_rotate(EngineVector* vector, const EngineVector* angles) {
     const engine::Real3 turned =
-        engine::rotateFromCamera({toReal(vector->x), toReal(vector->y), toReal(vector->z)},
-                                 toReal(angles->x), toReal(angles->y), toReal(angles->z));
-    *vector = EngineVector{fromReal(turned.x), fromReal(turned.y), fromReal(turned.z)};
+        engine::rotateFromCamera({fromEngineNumber(vector->x), fromEngineNumber(vector->y), fromEngineNumber(vector->z)},
+                                 fromEngineNumber(angles->x), fromEngineNumber(angles->y), fromEngineNumber(angles->z));
+    *vector = EngineVector{toEngineNumber(turned.x), toEngineNumber(turned.y), toEngineNumber(turned.z)};
 }
 
 void vec_add(EngineVector* a, const EngineVector* b) {
@@ -71,9 +70,10 @@ void vec_add(EngineVector* a, const EngineVector* b) {
 // Rounded to the nearest stored integer, so that exact sines (0.5 at 30 degrees) stay exact.
 EngineNumber sinv(EngineNumber angle) {
     // Reduced to one turn first, so large angles keep their precision.
-    const double degrees = std::fmod(toReal(angle), 360.0);
+    const double degrees = std::fmod(fromEngineNumber(angle), 360.0);
+    constexpr EngineNumber one = toEngineNumber(1);
     return static_cast<EngineNumber>(
-        std::lround(std::sin(degrees * (std::numbers::pi / 180.0)) * engine::numberScale));
+        std::lround(std::sin(degrees * (std::numbers::pi / 180.0)) * one));
 }
 
 EngineNumber maxv(EngineNumber a, EngineNumber b) {
@@ -81,14 +81,10 @@ EngineNumber maxv(EngineNumber a, EngineNumber b) {
 }
 
 EngineNumber timer() {
-    // The calls of all threads form one timeline: each stores its reading only if no other call
-    // stored a later one meanwhile, so consecutive intervals never overlap.
-    std::int64_t previous = previousTimerCall.load();
-    for (;;) {
-        const std::int64_t now = std::max(nowMicroseconds(), previous);
-        if (previousTimerCall.compare_exchange_weak(previous, now)) {
-            // An interval beyond about 2.1 s does not fit in microseconds times 1024.
-            return engine::saturate((now - previous) * 1024);
-        }
-    }
+    // Each thread has its own interval: the two workers time their steps at the same time, and
+    // one worker's call must not cut the other's interval short.
+    const std::int64_t now = nowMicroseconds();
+    const std::int64_t previous = std::exchange(previousTimerCall, now);
+    // An interval beyond about 2.1 s does not fit in microseconds times 1024.
+    return toEngineNumber(static_cast<double>(now - previous));
 }

@@ -2,17 +2,17 @@
 #include "platform/engine/engine_objects.h"
 
 #include "platform/d3d9/d3d9.h"
-#include "platform/engine/engine_numbers.h"
 #include "platform/engine/engine_state.h"
+#include "platform/files/bounded_file.h"
 
 #include <stb_image.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <limits>
 #include <memory>
+#include <optional>
 
 namespace engine {
 
@@ -55,23 +55,85 @@ BitmapObject* storeBitmap(int width, int height, int depth, std::uint32_t fill) 
     return bitmapStore.back().get();
 }
 
+std::uint32_t littleEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
+    return value;
+}
+
+// What a BMP header says of its uncompressed pixel rows. The image decoder reads rows missing
+// from a short file as black, and takes a top-down image's negative height at face value; the
+// header itself tells both.
+struct BmpRows {
+    int width, height;         // height positive, whichever way the rows run
+    std::uint64_t neededBytes; // the rows' bytes the header describes
+    std::uint64_t givenBytes;  // the bytes after the header's pixel data offset
+};
+
+std::optional<BmpRows> bmpRows(const std::vector<std::uint8_t>& bytes) {
+    constexpr std::size_t fileHeader = 14;
+    if (bytes.size() < fileHeader + 16 || bytes[0] != 'B' || bytes[1] != 'M') return std::nullopt;
+    const std::uint32_t pixelOffset = littleEndian(bytes, 10, 4);
+    const std::uint32_t infoSize = littleEndian(bytes, 14, 4);
+    std::int64_t width = 0, height = 0;
+    std::uint32_t bitsPerPixel = 0, compression = 0;
+    if (infoSize == 12) { // the OS/2 header: 16-bit sizes, never compressed
+        width = littleEndian(bytes, 18, 2);
+        height = littleEndian(bytes, 20, 2);
+        bitsPerPixel = littleEndian(bytes, 24, 2);
+    } else if (infoSize >= 40 && bytes.size() >= fileHeader + 40) {
+        width = static_cast<std::int32_t>(littleEndian(bytes, 18, 4));
+        height = static_cast<std::int32_t>(littleEndian(bytes, 22, 4));
+        bitsPerPixel = littleEndian(bytes, 28, 2);
+        compression = littleEndian(bytes, 30, 4);
+    } else {
+        return std::nullopt;
+    }
+    // Plain rows, or rows with bit-field masks; the decoder refuses the run-length forms.
+    constexpr std::uint32_t plainRows = 0, bitFields = 3, alphaBitFields = 6;
+    if (compression != plainRows && compression != bitFields && compression != alphaBitFields)
+        return std::nullopt;
+    if (width <= 0 || height == 0 || height == std::numeric_limits<std::int32_t>::min() ||
+        bitsPerPixel == 0 || bitsPerPixel > 32)
+        return std::nullopt;
+    height = height < 0 ? -height : height;
+    if (width > largestBitmapExtent || height > largestBitmapExtent)
+        return BmpRows{static_cast<int>(width), static_cast<int>(height), 0, 0};
+
+    // Rows are padded to 4 bytes; the last row's padding may be left out.
+    const auto rowBits = static_cast<std::uint64_t>(width) * bitsPerPixel;
+    const std::uint64_t rowBytes = (rowBits + 31) / 32 * 4;
+    const std::uint64_t needed =
+        rowBytes * static_cast<std::uint64_t>(height - 1) + (rowBits + 7) / 8;
+    const std::uint64_t given = pixelOffset < bytes.size() ? bytes.size() - pixelOffset : 0;
+    return BmpRows{static_cast<int>(width), static_cast<int>(height), needed, given};
+}
+
 // The file's pixels, or an error text.
 std::string decodeImage(const char* fileName, int& width, int& height,
                         std::vector<std::uint32_t>& pixels) {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) return "cannot open the file";
-    std::vector<unsigned char> bytes;
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (bytes.size() > largestImageFile) return "larger than 64 MiB";
+    const files::FileRead file = files::readBoundedFile(fileName, largestImageFile);
+    if (!file.ok()) return file.problem;
+    const std::vector<std::uint8_t>& bytes = file.bytes;
     if (bytes.empty()) return "the file is empty";
 
     int components = 0;
     if (!stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width, &height,
                                &components))
         return std::string("not a readable image (") + stbi_failure_reason() + ")";
+    const std::optional<BmpRows> rows = bmpRows(bytes);
+    if (rows) {
+        width = rows->width;
+        height = rows->height;
+    }
     if (width < 1 || height < 1 || width > largestBitmapExtent || height > largestBitmapExtent)
         return "image size " + std::to_string(width) + "x" + std::to_string(height) +
                " is beyond 8192x8192";
+    if (rows && rows->givenBytes < rows->neededBytes)
+        return "the pixel data is shorter than the header says (" +
+               std::to_string(rows->givenBytes) + " of " + std::to_string(rows->neededBytes) +
+               " bytes)";
     unsigned char* rgba = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()),
                                                 &width, &height, &components, 4);
     if (!rgba) return std::string("not a readable image (") + stbi_failure_reason() + ")";
@@ -223,9 +285,9 @@ void bmap_preload(EngineBitmap* bitmap) {
 
 EngineBitmap* bmap_createblack(EngineNumber width, EngineNumber height, EngineNumber depth) {
     auto extent = [](EngineNumber number) {
-        return std::clamp(static_cast<int>(toReal(number)), 1, largestBitmapExtent);
+        return std::clamp(static_cast<int>(fromEngineNumber(number)), 1, largestBitmapExtent);
     };
-    return storeBitmap(extent(width), extent(height), static_cast<int>(toReal(depth)),
+    return storeBitmap(extent(width), extent(height), static_cast<int>(fromEngineNumber(depth)),
                        packBgra(0, 0, 0, 255));
 }
 
@@ -233,8 +295,8 @@ void bmap_fill(EngineBitmap* bitmap, const EngineVector* colour, EngineNumber op
     if (!bitmap || !colour) return;
     BitmapObject& target = *object(bitmap);
     auto byte = [](double value) { return static_cast<int>(std::clamp(value, 0.0, 255.0)); };
-    const std::uint32_t pixel = packBgra(byte(toReal(colour->x)), byte(toReal(colour->y)),
-                                         byte(toReal(colour->z)), byte(toReal(opacity) * 2.55));
+    const std::uint32_t pixel = packBgra(byte(fromEngineNumber(colour->x)), byte(fromEngineNumber(colour->y)),
+                                         byte(fromEngineNumber(colour->z)), byte(fromEngineNumber(opacity) * 2.55));
     // Every level of a single colour is that colour.
     for (auto& level : target.levels)
         std::fill(level.begin(), level.end(), pixel);
@@ -247,7 +309,7 @@ EnginePanel* pan_create(const char* /*definition: panels are set up through thei
     panel->x = panel->y = 0;
     panel->flags = 0;
     panel->bitmap = nullptr;
-    panel->scaleX = fromWhole(1);
+    panel->scaleX = toEngineNumber(1);
     panel->width = panel->height = 0;
     panel->layer = layer;
     panel->creationOrder = static_cast<int>(panelStore.size());
@@ -287,7 +349,7 @@ void str_cat(EngineText* text, const char* characters) {
 
 void str_for_num(EngineText* text, EngineNumber number) {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "%.3f", toReal(number));
+    std::snprintf(digits, sizeof digits, "%.3f", fromEngineNumber(number));
     str_cpy(text, digits);
 }
 
@@ -301,12 +363,12 @@ void draw_text(const char* characters, EngineNumber x, EngineNumber y, const Eng
         return;
     }
     auto unit = [](EngineNumber channelValue) {
-        return static_cast<float>(std::clamp(toReal(channelValue) / 255.0, 0.0, 1.0));
+        return static_cast<float>(std::clamp(fromEngineNumber(channelValue) / 255.0, 0.0, 1.0));
     };
-    const EngineVector white{fromWhole(255), fromWhole(255), fromWhole(255)};
+    const EngineVector white{toEngineNumber(255), toEngineNumber(255), toEngineNumber(255)};
     const EngineVector& c = colour ? *colour : white;
     const std::size_t first = textQueue.characters.size();
     textQueue.characters.append(characters);
-    textQueue.texts.push_back(QueuedText{first, textQueue.characters.size() - first, toReal(x),
-                                         toReal(y), unit(c.x), unit(c.y), unit(c.z)});
+    textQueue.texts.push_back(QueuedText{first, textQueue.characters.size() - first, fromEngineNumber(x),
+                                         fromEngineNumber(y), unit(c.x), unit(c.y), unit(c.z)});
 }

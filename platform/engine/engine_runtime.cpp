@@ -5,23 +5,25 @@
 
 #include "platform/d3d9/gl_device.h"
 #include "platform/engine/camera_math.h"
-#include "platform/engine/engine_numbers.h"
 #include "platform/engine/engine_objects.h"
 #include "platform/engine/engine_state.h"
 #include "platform/engine/frame_renderer.h"
 #include "platform/engine/host_options.h"
 #include "platform/engine/level_format.h"
 #include "platform/engine/window_input.h"
+#include "platform/files/bounded_file.h"
 
 #include <GLFW/glfw3.h>
 #include <stb_image_write.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -36,6 +38,7 @@ constexpr LevelSky defaultSky{{40, 70, 130}, {150, 170, 195}, {190, 195, 205}, {
 constexpr LevelColour defaultSunColour{255, 244, 214};
 
 constexpr double mouseTurnPerPixel = 0.2;
+constexpr double headlessTimeStep = 1.0 / 60; // seconds
 
 struct Runtime {
     bool open = false;
@@ -49,6 +52,8 @@ struct Runtime {
     std::deque<int> pendingPresses;
     std::array<bool, keyCount> heldLastFrame{};
     bool deviceLossDone = false;
+    // The frame duration of every frame, ticks; none: the real time between frames.
+    std::optional<EngineNumber> fixedFrameDuration;
     Clock::time_point openTime, lastFrameStart, firstFrameStart;
     LevelSky sky = defaultSky;
     LevelColour sunColour = defaultSunColour;
@@ -61,7 +66,7 @@ double seconds(Clock::duration duration) {
 }
 
 EngineNumber ticks(Clock::duration duration) {
-    return fromReal(seconds(duration) * 16.0);
+    return toEngineNumber(seconds(duration) * 16.0);
 }
 
 // "-diag" prints diagnostics; "-nx N" keeps up to N draw_text calls per frame; "-nwnd" does
@@ -126,6 +131,14 @@ bool openWindowedDevice() {
     return true;
 }
 
+// Headless runs are scripted runs: their frames advance time by a fixed step, so the same key
+// script ends the same way on any machine. A window follows real time unless told otherwise.
+std::optional<EngineNumber> fixedFrameDuration() {
+    const double step = hostOptions().timeStep.value_or(runtime.window ? 0.0 : headlessTimeStep);
+    if (step <= 0) return std::nullopt;
+    return toEngineNumber(step * 16.0);
+}
+
 void openDevice() {
     const HostOptions& options = hostOptions();
     if (!options.headless && openWindowedDevice()) {
@@ -143,20 +156,49 @@ void openDevice() {
                std::to_string(runtime.height));
 }
 
+// The PNG encoder's output, written to an open file; the first failed write is kept.
+struct CheckedFile {
+    std::FILE* file;
+    int error = 0;
+};
+
+void writeChunk(void* context, void* data, int size) {
+    auto& out = *static_cast<CheckedFile*>(context);
+    if (out.error == 0 && size > 0 &&
+        std::fwrite(data, 1, static_cast<std::size_t>(size), out.file) !=
+            static_cast<std::size_t>(size))
+        out.error = errno;
+}
+
+// Empty when the whole PNG reached the file, else why not.
+std::string writePng(const std::string& path, const std::vector<std::uint8_t>& rgba) {
+    CheckedFile out{std::fopen(path.c_str(), "wb")};
+    if (!out.file) return std::strerror(errno);
+    const bool encoded = stbi_write_png_to_func(writeChunk, &out, runtime.width, runtime.height,
+                                                4, rgba.data(), runtime.width * 4) != 0;
+    // Buffered bytes meet a full disk only here.
+    if (out.error == 0 && std::fflush(out.file) != 0) out.error = errno;
+    if (std::fclose(out.file) != 0 && out.error == 0) out.error = errno;
+    if (!encoded) return "the PNG encoder failed";
+    return out.error == 0 ? std::string() : std::strerror(out.error);
+}
+
 void writeScreenshot() {
     const std::string& path = hostOptions().screenshotPath;
     if (path.empty() || !runtime.device || runRecord().framesDrawn == 0) return;
     std::vector<std::uint8_t> rgba;
     if (FAILED(d3d9gl::readBackBuffer(runtime.device, rgba))) {
-        reportProblem("cannot read the back buffer for the screenshot");
+        runRecord().screenshotFailed = true;
+        reportProblem("cannot read the back buffer for the screenshot \"" + path + "\"");
         return;
     }
     // A screenshot is an opaque picture, whatever alpha the drawing left.
     for (std::size_t i = 3; i < rgba.size(); i += 4)
         rgba[i] = 255;
-    if (!stbi_write_png(path.c_str(), runtime.width, runtime.height, 4, rgba.data(),
-                        runtime.width * 4)) {
-        reportProblem("cannot write the screenshot \"" + path + "\"");
+    const std::string problem = writePng(path, rgba);
+    if (!problem.empty()) {
+        runRecord().screenshotFailed = true;
+        reportProblem("cannot write the screenshot \"" + path + "\": " + problem);
         return;
     }
     diagnostic("wrote the screenshot " + path);
@@ -170,7 +212,7 @@ void endEngine() {
 }
 
 void waitForFrameRateLimit() {
-    const double limit = toReal(variables().frameRateLimit);
+    const double limit = fromEngineNumber(variables().frameRateLimit);
     if (limit <= 0) return;
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / limit));
@@ -191,7 +233,7 @@ bool readInput() {
             held[static_cast<std::size_t>(k)] = true;
     }
     auto state = [&held](Key key) {
-        return held[static_cast<std::size_t>(key)] ? fromWhole(1) : 0;
+        return held[static_cast<std::size_t>(key)] ? toEngineNumber(1) : 0;
     };
 
     EngineVariables& v = variables();
@@ -207,8 +249,8 @@ bool readInput() {
     v.speedUpInput = state(Key::Shift);
     v.turnInputA = EngineVector{state(Key::Right) - state(Key::Left),
                                 state(Key::PageUp) - state(Key::PageDown), 0};
-    v.turnInputB = EngineVector{fromReal(window.mouseDeltaX * mouseTurnPerPixel),
-                                fromReal(-window.mouseDeltaY * mouseTurnPerPixel), 0};
+    v.turnInputB = EngineVector{toEngineNumber(window.mouseDeltaX * mouseTurnPerPixel),
+                                toEngineNumber(-window.mouseDeltaY * mouseTurnPerPixel), 0};
     runtime.heldLastFrame = held;
     return !window.closeRequested && !held[static_cast<std::size_t>(Key::Escape)];
 }
@@ -246,8 +288,8 @@ void drawFrame() {
     projectionMatrix(projection, v.projectionMatrix);
 
     const SkyView sky{
-        runtime.sky,       runtime.sunColour,    toReal(v.anglePair[0]), toReal(v.anglePair[1]),
-        toReal(v.sunSize), toReal(v.horizonHaze)};
+        runtime.sky,       runtime.sunColour,    fromEngineNumber(v.anglePair[0]), fromEngineNumber(v.anglePair[1]),
+        fromEngineNumber(v.sunSize), fromEngineNumber(v.horizonHaze)};
     drawSky(runtime.device, v.camera, projection, sky);
     if (v.renderHook) v.renderHook();
     drawOverlay(runtime.device, runtime.width, runtime.height, panels(), queuedTexts());
@@ -276,11 +318,12 @@ EngineSlotTable* engine_open(const char* commandLine, void* /*reserved*/) {
 
     EngineVariables& v = variables();
     if (runtime.device) {
-        v.shaderCapability = hostOptions().shaderCapability.value_or(fromWhole(3030));
+        v.shaderCapability = hostOptions().shaderCapability.value_or(toEngineNumber(3030));
         runRecord().renderer = d3d9gl::rendererName(runtime.device);
         diagnostic("renderer: " + runRecord().renderer);
     }
     setSlotTableDevice(runtime.device);
+    runtime.fixedFrameDuration = fixedFrameDuration();
     runtime.openTime = runtime.lastFrameStart = Clock::now();
     return slotTable();
 }
@@ -296,7 +339,9 @@ int engine_frame() {
     ++runtime.frameNumber;
     if (runtime.frameNumber == 1) runtime.firstFrameStart = frameStart;
     EngineVariables& v = variables();
-    v.frameDuration = ticks(frameStart - runtime.lastFrameStart);
+    // The running time stays real time: the program measures its work by it.
+    v.frameDuration =
+        runtime.fixedFrameDuration.value_or(ticks(frameStart - runtime.lastFrameStart));
     v.runningTime = ticks(frameStart - runtime.openTime);
     runtime.lastFrameStart = frameStart;
 
@@ -336,17 +381,9 @@ void level_load(const char* fileName) {
     runtime.sky = defaultSky;
     runtime.sunColour = defaultSunColour;
 
-    std::ifstream file(name, std::ios::binary);
-    const bool opened = file.is_open();
-    std::vector<std::uint8_t> bytes;
-    if (opened) {
-        // One byte past the limit is enough to know the file is too large.
-        std::istreambuf_iterator<char> in(file), end;
-        for (; in != end && bytes.size() <= maxLevelFileSize; ++in)
-            bytes.push_back(static_cast<std::uint8_t>(*in));
-    }
+    const files::FileRead file = files::readBoundedFile(name, maxLevelFileSize);
     const LevelParse parsed =
-        opened ? parseLevel(bytes) : LevelParse{std::nullopt, "cannot open the file"};
+        file.ok() ? parseLevel(file.bytes) : LevelParse{std::nullopt, file.problem};
     if (!parsed.level) {
         reportProblem(name + ": " + parsed.error + "; the level is empty");
         return;

@@ -1,6 +1,5 @@
 #include "platform/engine/engine_state.h"
 
-#include "platform/engine/engine_numbers.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -60,10 +59,10 @@ EngineVariables& variables() {
 
 void resetVariables() {
     engineVariables = EngineVariables{};
-    engineVariables.fieldOfView = fromWhole(90);
-    engineVariables.nearClip = fromWhole(1);
-    engineVariables.horizonHaze = fromWhole(5);
-    engineVariables.sunSize = fromWhole(32);
+    engineVariables.fieldOfView = toEngineNumber(90);
+    engineVariables.nearClip = toEngineNumber(1);
+    engineVariables.horizonHaze = toEngineNumber(5);
+    engineVariables.sunSize = toEngineNumber(32);
 }
 
 EngineSlotTable* slotTable() {
@@ -83,7 +82,7 @@ IDirect3DDevice9* slotTableDevice() {
 double timeStepTicks() {
     const EngineNumber duration = engineVariables.frameDuration;
     const EngineNumber limit = engineVariables.maxTimeStep;
-    return toReal(limit > 0 ? std::min(duration, limit) : duration);
+    return fromEngineNumber(limit > 0 ? std::min(duration, limit) : duration);
 }
 
 RunRecord& runRecord() {

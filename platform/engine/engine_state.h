@@ -56,6 +56,7 @@ double timeStepTicks();
 struct RunRecord {
     std::int64_t framesDrawn = 0;
     double drawingSeconds = 0; // from the start of the first frame to the end of the last
+    bool screenshotFailed = false; // --screenshot was given and its file is not complete
     std::string renderer;
 };
 RunRecord& runRecord();

@@ -1,7 +1,6 @@
 #include "platform/engine/frame_renderer.h"
 
 #include "platform/d3d9/gl_device.h"
-#include "platform/engine/engine_numbers.h"
 #include "platform/engine/engine_state.h"
 #include "platform/engine/glyph_atlas.h"
 
@@ -297,8 +296,8 @@ void drawSky(IDirect3DDevice9* device, const EngineCamera& camera, const Project
 
     setDrawingState();
     glDisable(GL_BLEND);
-    const double pan = toReal(camera.angles.x), tilt = toReal(camera.angles.y);
-    const double roll = toReal(camera.angles.z);
+    const double pan = fromEngineNumber(camera.angles.x), tilt = fromEngineNumber(camera.angles.y);
+    const double roll = fromEngineNumber(camera.angles.z);
     const Real3 forward = direct3dDirection(pan, tilt, roll, {1, 0, 0});
     const Real3 left = direct3dDirection(pan, tilt, roll, {0, 1, 0});
     const Real3 up = direct3dDirection(pan, tilt, roll, {0, 0, 1});
@@ -350,10 +349,10 @@ void drawOverlay(IDirect3DDevice9* device, int width, int height,
     const float opaque[4] = {1, 1, 1, 1};
     for (const PanelObject* panel : shown) {
         const auto& bitmap = *static_cast<const BitmapObject*>(panel->bitmap);
-        const double panelWidth = panel->width > 0 ? toReal(panel->width) : bitmap.width;
-        const double panelHeight = panel->height > 0 ? toReal(panel->height) : bitmap.height;
-        const double left = toReal(panel->x), top = toReal(panel->y);
-        addQuad(left, top, left + panelWidth * toReal(panel->scaleX), top + panelHeight, 0, 0,
+        const double panelWidth = panel->width > 0 ? fromEngineNumber(panel->width) : bitmap.width;
+        const double panelHeight = panel->height > 0 ? fromEngineNumber(panel->height) : bitmap.height;
+        const double left = fromEngineNumber(panel->x), top = fromEngineNumber(panel->y);
+        addQuad(left, top, left + panelWidth * fromEngineNumber(panel->scaleX), top + panelHeight, 0, 0,
                 static_cast<float>(panelWidth / bitmap.width),
                 static_cast<float>(panelHeight / bitmap.height), opaque);
     }

@@ -1,15 +1,13 @@
 #include "platform/engine/host_options.h"
 
 #include "platform/engine/engine_host.h"
-#include "platform/engine/engine_numbers.h"
 #include "platform/engine/engine_state.h"
+#include "platform/files/bounded_file.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 #include <system_error>
 
@@ -20,6 +18,13 @@ namespace {
 namespace fs = std::filesystem;
 
 HostOptions currentOptions;
+
+// A fixed time step, seconds: at least one stored unit of a tick, at most a long stall.
+constexpr double shortestTimeStep = 0.0001;
+constexpr double longestTimeStep = 10;
+
+// A script of a whole long flight is a few kilobytes.
+constexpr std::size_t largestKeyScriptFile = std::size_t{1} << 20;
 
 constexpr const char* usageText =
     "usage: gorvane [options]\n"
@@ -36,6 +41,9 @@ constexpr const char* usageText =
     "  --stats FILE.json      write the run's statistics at exit\n"
     "  --device-loss-at N     simulate a device loss in frame N\n"
     "  --shader-capability X  report shader capability X instead of the device's\n"
+    "  --time-step SECONDS    advance the engine's time by SECONDS each frame, so a\n"
+    "                         scripted run ends the same on any machine; 0: real time\n"
+    "                         (default 1/60 headless, real time in a window)\n"
     "  --help                 print this text\n";
 
 std::optional<int> wholeNumber(std::string_view text, int smallest, int largest) {
@@ -66,12 +74,12 @@ std::string absolutePath(const std::string& path) {
 std::optional<std::string> keyScriptText(const std::string& argument, std::string& error) {
     if (argument.empty() || argument[0] != '@') return argument;
     const std::string fileName = argument.substr(1);
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        error = "cannot read the key script \"" + fileName + "\"";
+    const files::FileRead file = files::readBoundedFile(fileName, largestKeyScriptFile);
+    if (!file.ok()) {
+        error = "cannot read the key script \"" + fileName + "\": " + file.problem;
         return std::nullopt;
     }
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return std::string(file.bytes.begin(), file.bytes.end());
 }
 
 // A folder named "data" holding the level, beside the executable or above it, else in the
@@ -116,7 +124,7 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
         const bool takesValue = option == "--size" || option == "--data" || option == "--keys" ||
                                 option == "--frames" || option == "--screenshot" ||
                                 option == "--stats" || option == "--device-loss-at" ||
-                                option == "--shader-capability";
+                                option == "--shader-capability" || option == "--time-step";
         if (!takesValue) {
             result.error = "unknown option \"" + std::string(option) + "\"";
             return result;
@@ -165,13 +173,20 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                 return result;
             }
             (option == "--screenshot" ? options.screenshotPath : options.statsPath) = value;
+        } else if (option == "--time-step") {
+            const std::optional<double> step = realNumber(value);
+            if (!step || (*step != 0 && (*step < shortestTimeStep || *step > longestTimeStep))) {
+                result.error = bad + " (0, or seconds from 0.0001 to 10)";
+                return result;
+            }
+            options.timeStep = *step;
         } else {
             const std::optional<double> capability = realNumber(value);
             if (!capability) {
                 result.error = bad + " (a number such as 3030.0)";
                 return result;
             }
-            options.shaderCapability = fromReal(*capability);
+            options.shaderCapability = toEngineNumber(*capability);
         }
     }
     return result;
@@ -237,6 +252,10 @@ const char* engineHostScreenshotPath() {
     return engine::hostOptions().screenshotPath.empty()
                ? nullptr
                : engine::hostOptions().screenshotPath.c_str();
+}
+
+bool engineHostScreenshotFailed() {
+    return engine::runRecord().screenshotFailed;
 }
 
 std::int64_t engineHostFramesRun() {

@@ -21,6 +21,9 @@ struct HostOptions {
     std::string statsPath;
     int deviceLossFrame = 0; // 0: none
     std::optional<EngineNumber> shaderCapability;
+    // Seconds each frame advances the engine's time; 0: real time. Unset: 1/60 s headless,
+    // real time in a window.
+    std::optional<double> timeStep;
 };
 
 struct HostOptionsParse {

@@ -4,12 +4,15 @@
 #include "engine/engine.h"
 #include "platform/d3d9/gl_device.h"
 #include "platform/engine/camera_math.h"
+#include "platform/engine/engine_objects.h"
 #include "platform/engine/engine_host.h"
 #include "platform/engine/level_format.h"
 
 #include <gtest/gtest.h>
 #include <stb_image.h>
 
+#include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -29,6 +32,7 @@ namespace fs = std::filesystem;
 constexpr EngineNumber one = 1024;
 constexpr int width = 320, height = 240;
 constexpr int letterC = 2, letterM = 12, letterZ = 25;
+constexpr EngineNumber headlessFrameDuration = toEngineNumber(16.0 / 60); // ticks of 1/16 s
 
 EngineSlotTable* table = nullptr;
 IDirect3DDevice9* device = nullptr;
@@ -177,8 +181,9 @@ TEST_F(EngineRun, SlotTableHoldsTheEnginesVariablesCameraAndDevice) {
 
     at<EngineNumber>(EnginePos::settingFieldOfView) = 100 * one;
     ASSERT_EQ(engine_frame(), 1); // frame 1
-    EXPECT_GT(at<EngineNumber>(EnginePos::frameDuration), 0);
-    EXPECT_GE(at<EngineNumber>(EnginePos::runningTime), at<EngineNumber>(EnginePos::frameDuration));
+    // Headless frames last 1/60 s of the engine's time however long they take.
+    EXPECT_EQ(at<EngineNumber>(EnginePos::frameDuration), headlessFrameDuration);
+    EXPECT_GE(at<EngineNumber>(EnginePos::runningTime), 0);
 
     float view[16], projection[16];
     engine::viewMatrix(camera, view);
@@ -369,6 +374,99 @@ TEST_F(EngineRun, BitmapsLoadWithTheirMipChainOrFallBackToAPlainTexture) {
     }
 }
 
+// A 24-bit BMP of `width` x `height` pixels, colour(x, y) with y = 0 the top row, its rows
+// stored bottom-up or top-down (negative height); `rowsGiven` rows follow the header.
+template <class Colour>
+std::string bmpFile(int width, int height, bool topDown, int rowsGiven, Colour colour) {
+    const int rowBytes = (3 * width + 3) / 4 * 4;
+    std::string bytes;
+    auto put = [&bytes](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    };
+    bytes += "BM";
+    put(54 + rowBytes * height, 4);
+    put(0, 4);
+    put(54, 4); // pixel data offset
+    put(40, 4); // info header size
+    put(static_cast<std::uint32_t>(width), 4);
+    put(static_cast<std::uint32_t>(topDown ? -height : height), 4);
+    put(1, 2);  // planes
+    put(24, 2); // bits per pixel
+    put(0, 4);  // no compression
+    put(static_cast<std::uint32_t>(rowBytes * height), 4);
+    put(2835, 4);
+    put(2835, 4);
+    put(0, 4);
+    put(0, 4);
+    for (int stored = 0; stored < rowsGiven; ++stored) {
+        const int y = topDown ? stored : height - 1 - stored;
+        for (int x = 0; x < width; ++x) {
+            const std::array<int, 3> rgb = colour(x, y);
+            bytes += static_cast<char>(rgb[2]);
+            bytes += static_cast<char>(rgb[1]);
+            bytes += static_cast<char>(rgb[0]);
+        }
+        bytes.append(static_cast<std::size_t>(rowBytes - 3 * width), '\0');
+    }
+    return bytes;
+}
+
+TEST_F(EngineRun, BmpRowsRunEitherWayAndMustAllBeThere) {
+    constexpr int w = 5, h = 3;
+    auto colour = [](int x, int y) { return std::array<int, 3>{40 * x, 80 * y, 200 - 30 * x}; };
+    const fs::path folder = fs::temp_directory_path() / ("gorvane_bmp_" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    auto write = [&folder](const std::string& name, const std::string& bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return (folder / name).string();
+    };
+    const std::string bottomUp = write("bottom_up.bmp", bmpFile(w, h, false, h, colour));
+    const std::string topDown = write("top_down.bmp", bmpFile(w, h, true, h, colour));
+    const std::string shortRows = write("short.bmp", bmpFile(w, h, false, h - 1, colour));
+    const std::string headerOnly = write(
+        "header_only.bmp", bmpFile(8192, 8192, false, 0, [](int, int) {
+            return std::array<int, 3>{};
+        }));
+    const std::string folderName = (folder / "folder.bmp").string();
+    fs::create_directory(folderName);
+
+    testing::internal::CaptureStderr();
+    std::vector<const engine::BitmapObject*> loaded;
+    for (const std::string& name : {bottomUp, topDown, shortRows, headerOnly, folderName})
+        loaded.push_back(static_cast<const engine::BitmapObject*>(bmap_create(name.c_str())));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    fs::remove_all(folder);
+
+    // Both orders give the same picture, top row first.
+    for (const engine::BitmapObject* bitmap : {loaded[0], loaded[1]}) {
+        ASSERT_EQ(bitmap->width, w);
+        ASSERT_EQ(bitmap->height, h);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const std::uint32_t pixel = bitmap->levels[0][std::size_t(y) * w + x];
+                const std::array<int, 3> expected = colour(x, y);
+                EXPECT_EQ(pixel, 0xFF000000u | std::uint32_t(expected[0]) << 16 |
+                                     std::uint32_t(expected[1]) << 8 | std::uint32_t(expected[2]))
+                    << x << "," << y;
+            }
+        }
+    }
+    // Missing rows, or a 8192 x 8192 header without pixels, are refused, not shown as black.
+    EXPECT_NE(errors.find(shortRows + ": the pixel data is shorter than the header says (32 of "
+                                      "47 bytes)"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find(headerOnly + ": the pixel data is shorter than the header says (0 of"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find(folderName + ": is a directory"), std::string::npos) << errors;
+    for (const engine::BitmapObject* plain : {loaded[2], loaded[3], loaded[4]}) {
+        EXPECT_EQ(plain->width, 64);
+        EXPECT_EQ(plain->levels[0][0], 0xFF808080u);
+    }
+}
+
 TEST_F(EngineRun, MissingOrCorruptLevelsAreReportedAndLeaveTheCamera) {
     auto& camera = *static_cast<EngineCamera*>(engineSlot(table, EnginePos::camera));
     camera.position = {1, 2, 3};
@@ -387,9 +485,14 @@ TEST_F(EngineRun, MissingOrCorruptLevelsAreReportedAndLeaveTheCamera) {
 }
 
 TEST_F(EngineRun, EndsAtTheFrameLimitWithAScreenshotOfTheLastFrame) {
+    // The running time follows real time, whatever the fixed frame duration.
+    const EngineNumber runningBefore = at<EngineNumber>(EnginePos::runningTime);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
     int frames = 0;
     while (engine_frame() != 0)
         ++frames;
+    EXPECT_EQ(at<EngineNumber>(EnginePos::frameDuration), headlessFrameDuration);
+    EXPECT_GE(at<EngineNumber>(EnginePos::runningTime) - runningBefore, toEngineNumber(4));
     EXPECT_LT(frames, 40);
     EXPECT_EQ(engine_frame(), 0); // ended for good
     EXPECT_EQ(engineHostFramesRun(), 40);

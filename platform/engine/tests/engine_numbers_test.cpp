@@ -1,6 +1,5 @@
 // EngineNumber conversions and the engine's vector and number helpers.
 #include "engine/engine.h"
-#include "platform/engine/engine_numbers.h"
 #include "platform/engine/engine_state.h"
 
 #include <gtest/gtest.h>
@@ -26,23 +25,23 @@ void expectNear(const EngineVector& actual, const EngineVector& expected, int to
 }
 
 TEST(EngineNumber, FromRealMultipliesBy1024AndTruncatesTowardZero) {
-    EXPECT_EQ(engine::fromReal(100.0), 102400);
-    EXPECT_EQ(engine::fromReal(-1.5), -1536);
-    EXPECT_EQ(engine::fromReal(1.9999), 2047);   // 2047.897..
-    EXPECT_EQ(engine::fromReal(-1.9999), -2047); // toward zero, not down
-    EXPECT_EQ(engine::fromReal(0.0009), 0);
-    EXPECT_EQ(engine::fromReal(-0.0009), 0);
-    EXPECT_EQ(engine::toReal(819), 0.7998046875);
-    EXPECT_EQ(engine::toReal(-30720), -30.0);
+    EXPECT_EQ(toEngineNumber(100.0), 102400);
+    EXPECT_EQ(toEngineNumber(-1.5), -1536);
+    EXPECT_EQ(toEngineNumber(1.9999), 2047);   // 2047.897..
+    EXPECT_EQ(toEngineNumber(-1.9999), -2047); // toward zero, not down
+    EXPECT_EQ(toEngineNumber(0.0009), 0);
+    EXPECT_EQ(toEngineNumber(-0.0009), 0);
+    EXPECT_EQ(fromEngineNumber(819), 0.7998046875);
+    EXPECT_EQ(fromEngineNumber(-30720), -30.0);
 }
 
 TEST(EngineNumber, ValuesBeyondTheRangeSaturate) {
-    EXPECT_EQ(engine::fromReal(2097151.999), 2147483646); // still fits
-    EXPECT_EQ(engine::fromReal(3e6), largest);
-    EXPECT_EQ(engine::fromReal(-3e6), smallest);
-    EXPECT_EQ(engine::fromReal(std::numeric_limits<double>::infinity()), largest);
-    EXPECT_EQ(engine::fromReal(std::nan("")), 0);
-    EXPECT_EQ(engine::fromWhole(2097152), largest);
+    EXPECT_EQ(toEngineNumber(2097151.999), 2147483646); // still fits
+    EXPECT_EQ(toEngineNumber(3e6), largest);
+    EXPECT_EQ(toEngineNumber(-3e6), smallest);
+    EXPECT_EQ(toEngineNumber(std::numeric_limits<double>::infinity()), largest);
+    EXPECT_EQ(toEngineNumber(std::nan("")), 0);
+    EXPECT_EQ(toEngineNumber(2097152), largest);
 }
 
 TEST(EngineVectors, TemporaryVectorsConvertTheirFloatsAndStayDistinct) {

@@ -63,7 +63,13 @@ TEST_F(HostOptions, BadOptionsNameTheProblemShowTheUsageAndGiveStatus2) {
         {{"--keys", "0:W"}, "frames count from 1"},
         {{"--keys", "2:C,,4:M"}, "is not FRAME:KEY"},
         {{"--keys", "@/nonexistent/keys.txt"},
-         "cannot read the key script \"/nonexistent/keys.txt\""},
+         "cannot read the key script \"/nonexistent/keys.txt\": cannot open the file"},
+        {{"--keys", "@/tmp"}, "cannot read the key script \"/tmp\": is a directory"},
+        {{"--keys", "@/dev/zero"}, "cannot read the key script \"/dev/zero\": is not a regular"},
+        {{"--time-step", "-0.01"}, "--time-step: bad value \"-0.01\""},
+        {{"--time-step", "0.00001"}, "--time-step: bad value"},
+        {{"--time-step", "11"}, "--time-step: bad value"},
+        {{"--time-step", "inf"}, "--time-step: bad value"},
         {{"--data", "/nonexistent/gorvane-data"}, "\"/nonexistent/gorvane-data\" does not exist"},
     };
     for (const Case& c : cases) {
@@ -86,7 +92,8 @@ TEST_F(HostOptions, GoodOptionsAreStoredAndTheDataDirectoryEntered) {
     const Outcome outcome =
         configure({"--headless", "--size", "640x480", "--data", GORVANE_DATA_DIR, "--keys",
                    "2:C, 10-40:w", "--frames", "50", "--screenshot", "shot.png", "--stats",
-                   "run.json", "--device-loss-at", "7", "--shader-capability", "30.5"});
+                   "run.json", "--device-loss-at", "7", "--shader-capability", "30.5",
+                   "--time-step", "0.02"});
     ASSERT_EQ(outcome.status, 0) << outcome.standardError;
 
     const engine::HostOptions& options = engine::hostOptions();
@@ -96,6 +103,7 @@ TEST_F(HostOptions, GoodOptionsAreStoredAndTheDataDirectoryEntered) {
     EXPECT_EQ(options.frameLimit, 50);
     EXPECT_EQ(options.deviceLossFrame, 7);
     EXPECT_EQ(options.shaderCapability, 31232);
+    EXPECT_EQ(options.timeStep, 0.02);
     ASSERT_EQ(options.keyScript.size(), 2u);
     EXPECT_EQ(fs::current_path(), data);
 }
@@ -110,6 +118,7 @@ TEST_F(HostOptions, OutputPathsStayRelativeToWhereTheProgramStarted) {
     EXPECT_EQ(fs::path(engineHostStatsPath()), start / "out/run.json");
 
     ASSERT_EQ(configure({"--data", GORVANE_DATA_DIR}).status, 0);
+    EXPECT_FALSE(engine::hostOptions().timeStep.has_value());
     EXPECT_EQ(engineHostScreenshotPath(), nullptr);
     EXPECT_EQ(engineHostStatsPath(), nullptr);
 }

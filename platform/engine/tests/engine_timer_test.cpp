@@ -1,4 +1,4 @@
-// timer(): microseconds (as an EngineNumber) since its previous call, by whichever thread.
+// timer(): microseconds (as an EngineNumber) since the calling thread's previous call.
 #include "engine/engine.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <limits>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -18,10 +17,11 @@ constexpr std::int64_t microseconds(std::chrono::microseconds duration) {
     return duration.count() * 1024;
 }
 
-TEST(EngineTimer, MeasuresFromThePreviousCallOfAnyThread) {
+TEST(EngineTimer, EachThreadMeasuresFromItsOwnPreviousCall) {
     timer();
-    EngineNumber measuredByWorker = 0;
+    EngineNumber measuredByWorker = -1;
     std::thread worker([&measuredByWorker] {
+        timer();
         std::this_thread::sleep_for(30ms);
         measuredByWorker = timer();
     });
@@ -29,41 +29,28 @@ TEST(EngineTimer, MeasuresFromThePreviousCallOfAnyThread) {
     const EngineNumber measuredAfterJoin = timer();
 
     EXPECT_GE(measuredByWorker, microseconds(30ms));
-    EXPECT_LT(measuredByWorker, microseconds(1500ms));
-    // The worker's call restarted the interval: only the join lies between.
-    EXPECT_LT(measuredAfterJoin, measuredByWorker);
-    EXPECT_GE(measuredAfterJoin, 0);
+    // The worker's calls did not restart this thread's interval, which spans the whole worker.
+    EXPECT_GE(measuredAfterJoin, microseconds(30ms));
+    EXPECT_GE(measuredAfterJoin, measuredByWorker);
 }
 
-TEST(EngineTimer, IntervalsOfConcurrentCallersShareOneTimeline) {
-    // Both threads call timer() as fast as they can over the same 100 ms.
-    std::atomic<bool> go{false};
-    std::vector<std::int64_t> sums(2, 0);
-    std::vector<std::thread> threads;
-    for (std::size_t t = 0; t < sums.size(); ++t) {
-        threads.emplace_back([&go, &sums, t] {
-            while (!go.load())
-                std::this_thread::yield();
-            const auto end = std::chrono::steady_clock::now() + 100ms;
-            while (std::chrono::steady_clock::now() < end) {
-                const EngineNumber interval = timer();
-                EXPECT_GE(interval, 0);
-                sums[t] += interval;
-            }
-        });
-    }
-    const auto start = std::chrono::steady_clock::now();
+TEST(EngineTimer, AnotherThreadsCallsDoNotCutAnIntervalShort) {
+    // One thread times a 60 ms step while another times many short steps, as the two workers
+    // of a tower do.
+    std::atomic<bool> stop{false};
+    std::thread busy([&stop] {
+        while (!stop.load()) {
+            timer();
+            std::this_thread::sleep_for(1ms);
+            EXPECT_GE(timer(), 0);
+        }
+    });
     timer();
-    go = true;
-    for (std::thread& thread : threads)
-        thread.join();
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - start);
-    // Every call measures from the call just before it, whichever thread made it, so the
-    // intervals add up to the time the calls took, not to twice that as separate timelines
-    // per thread would (and two microseconds of rounding).
-    EXPECT_LE(sums[0] + sums[1], microseconds(elapsed) + microseconds(2us));
-    EXPECT_GE(sums[0] + sums[1], microseconds(100ms) * 3 / 4);
+    std::this_thread::sleep_for(60ms);
+    const EngineNumber step = timer();
+    stop = true;
+    busy.join();
+    EXPECT_GE(step, microseconds(60ms));
 }
 
 TEST(EngineTimer, IntervalsBeyondTwoSecondsSaturate) {
