@@ -128,7 +128,7 @@ TEST_F(Tower, ProgressFramesShowOldAndNewBlocksAndTheTowerEqualsOneBuiltFromNoth
     emptyEveryBlock();
     ASSERT_GT(runWorkers(GpuOnly).totalTriangles(), 0);
 
-    towerProgressIntervalMs = 20;
+    towerProgressIntervalMs = 250;
     CalculationMode.store(CpuMeshGpuDensity);
     inspection = FrameInspection{renderHookSlot()};
     renderHookSlot() = inspectingRenderHook;

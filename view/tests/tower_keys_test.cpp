@@ -16,7 +16,7 @@ namespace {
 constexpr int towerFrame = 10;
 
 TEST(TowerKeys, SecondCDuringATowerIsIgnoredAndADeviceLossEmptiesTheTower) {
-    towerProgressIntervalMs = 20;
+    towerProgressIntervalMs = 250;
     startProgram({"--keys", "10:C,13:C", "--device-loss-at", "11"});
     ASSERT_LT(engineHostFramesRun(), towerFrame) << "start-up draws fewer frames than that";
 
