@@ -2,9 +2,12 @@
 
 #include "terrain/terrain_state.h"
 
+#include <string>
+
 namespace {
 
 constexpr HudColour black{0, 0, 0};
+constexpr std::int64_t largestEngineCount = 2097151;
 constexpr HudColour white{255, 255, 255};
 constexpr HudColour green{0, 255, 0};
 
@@ -14,6 +17,13 @@ constexpr HudLine outlinedNumber(EngineNumber number, const char* suffix, int to
     const std::array<HudDraw, 3> draws{HudDraw{black, 0, top}, HudDraw{black, 2, top + 2},
                                        HudDraw{white, 1, top + 1}};
     return HudLine{true, number, suffix, nullptr, 3, draws};
+}
+
+// A count, shown like an engine number ("393884.000 vertexes") even beyond the engine's range.
+HudLine outlinedCount(std::int32_t count, const char* suffix, int top) {
+    HudLine line = outlinedNumber(countAsEngineNumber(count), suffix, top);
+    line.count = count;
+    return line;
 }
 
 constexpr HudLine plainNumber(EngineNumber number, const char* suffix, int top) {
@@ -57,8 +67,8 @@ EngineNumber countAsEngineNumber(std::int32_t count) {
 
 std::array<HudLine, hudLineCount> hudLines(const HudCounters& counters) {
     return {
-        outlinedNumber(countAsEngineNumber(counters.vertexCount), " vertexes", 0),
-        outlinedNumber(countAsEngineNumber(counters.polygonCount), " polygons", 19),
+        outlinedCount(counters.vertexCount, " vertexes", 0),
+        outlinedCount(counters.polygonCount, " polygons", 19),
         outlinedNumber(framesPerSecondNumber(counters.frameDuration), " fps", 40),
         outlinedNumber(counters.calculationTime, "sec calculationTime", 60),
         // Maxima are microseconds, shown as milliseconds; sums are milliseconds, shown as
@@ -77,6 +87,12 @@ std::array<HudLine, hudLineCount> hudLines(const HudCounters& counters) {
 }
 
 void composeHudLine(EngineText* text, const HudLine& line) {
+    // A whole tower of GPU vertices passes 2,097,151, the largest count an engine number holds.
+    if (line.count > largestEngineCount) {
+        str_cpy(text, (std::to_string(line.count) + ".000").c_str());
+        str_cat(text, line.text);
+        return;
+    }
     if (line.showsNumber) {
         str_for_num(text, line.number);
         str_cat(text, line.text);

@@ -42,6 +42,8 @@ struct HudLine {
     const char* appended; // appended to a fixed text, or nullptr
     int drawCount;
     std::array<HudDraw, 3> draws; // in drawing order
+    // A count line's count: composed in full where it is beyond what `number` can hold.
+    std::int64_t count = 0;
 };
 
 constexpr int hudLineCount = 13;

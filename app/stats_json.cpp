@@ -86,8 +86,8 @@ std::string statisticsJson(const RunStatistics& statistics) {
         json += value;
         json += last ? "\n" : ",\n";
     };
-    field("vertexCount", shown(hudVertexCountLine));
-    field("polygonCount", shown(hudPolygonCountLine));
+    field("vertexCount", std::to_string(statistics.counters.vertexCount));
+    field("polygonCount", std::to_string(statistics.counters.polygonCount));
     field("calculationTime", shown(hudCalculationTimeLine));
     field("startedBlocks", std::to_string(statistics.startedBlocks));
     field("tBlockMap", milliseconds(statistics.tBlockMap));

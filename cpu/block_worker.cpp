@@ -5,6 +5,8 @@
 #include "cpu/cpu_marching_cubes.h"
 #include "gpu/block_generation.h"
 
+#include <chrono>
+
 namespace {
 
 // A block of more vertices than this is announced before its mesh is built.
@@ -93,11 +95,16 @@ DWORD blockWorker(LPVOID rangeRecord) {
                 generateBlockOnGpu(BlockJob{range.slot, x, y, z});
                 const std::int32_t mode =
                     SlotCalculationModes[range.slot].load(std::memory_order_relaxed);
-                if (mode == CpuMeshGpuDensity) {
-                    if (!finishOnCpu(range.slot, i)) return 0;
-                } else {
-                    finishOnGpu(range.slot, i, mode);
-                }
+                const auto finishStart = std::chrono::steady_clock::now();
+                const bool carryOn =
+                    mode == CpuMeshGpuDensity ? finishOnCpu(range.slot, i)
+                                              : (finishOnGpu(range.slot, i, mode), true);
+                towerCpuWorkNanoseconds.fetch_add(
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now() - finishStart)
+                        .count(),
+                    std::memory_order_relaxed);
+                if (!carryOn) return 0;
             }
     return 0;
 }

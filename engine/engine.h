@@ -80,7 +80,8 @@ constexpr int letterKeyState = 1320;      // + 4k for letter k (A = 0): 1.0 held
 constexpr int keyUp = 1448;               // Space
 constexpr int keyDown = 1452;             // Ctrl
 constexpr int keySecondForward = 1592;    // Up arrow
-constexpr int letterKeyHook = 1820;       // + 4k for letter k: hook called once per press
+constexpr int letterKeyHook = 1820;       // + 4k for letter k: hook called once per press; a
+                                          // press made before its hook is stored waits for it
 constexpr int deviceLostHook = 2228;
 constexpr int deviceResetHook = 2232;
 constexpr int renderHook = 2244;

@@ -34,6 +34,8 @@ void resetTowerStatistics() {
     BlockMapMax.store(0);
     BlockVertexSum.store(0);
     BlockMapSum.store(0);
+    towerGpuPassNanoseconds.store(0);
+    towerCpuWorkNanoseconds.store(0);
 }
 
 // One progress line: `number` as text followed by `suffix`, drawn at (x, y) in one colour.

@@ -80,13 +80,14 @@ TEST(HudLines, ModeLineNamesEachCalculationMode) {
     EXPECT_EQ(composed(hudLines(counters)[10]).size(), 54u);
 }
 
-TEST(HudLines, CountsShowAsWholeNumbersAndSaturate) {
+TEST(HudLines, CountsShowInFullBeyondTheEngineRange) {
     HudCounters counters = sampleCounters;
-    counters.vertexCount = 0;
-    counters.polygonCount = 3'000'000; // more than an engine number holds
+    counters.vertexCount = 2'097'151; // the largest count an engine number holds
+    counters.polygonCount = 3'000'000;
     const auto lines = hudLines(counters);
-    EXPECT_EQ(lines[0].number, 0);
-    EXPECT_EQ(lines[1].number, 2147483647);
+    EXPECT_EQ(composed(lines[0]), engineNumberText(2097151 * 1024) + " vertexes");
+    EXPECT_EQ(composed(lines[0]), "2097151.000 vertexes");
+    EXPECT_EQ(composed(lines[1]), "3000000.000 polygons");
     EXPECT_EQ(countAsEngineNumber(2097151), 2097151 * 1024);
     EXPECT_EQ(countAsEngineNumber(2097152), 2147483647);
     EXPECT_EQ(countAsEngineNumber(-5), -5 * 1024);

@@ -9,8 +9,11 @@
 //                        executable or above it, or in the working directory. It becomes the
 //                        working directory, so the program's file names are relative to it
 //   --keys SCRIPT        scripted keys, e.g. "2:C,10-40:W" (see key_script.h); "@FILE" reads
-//                        the script from FILE
-//   --frames N           the engine ends after frame N
+//                        the script from FILE. A press made before the program stored the key's
+//                        hook (during start-up) waits for it
+//   --frames N           the engine ends after frame N. Script and limit count the frames drawn
+//                        outside key hooks: the progress frames of a tower, however many its
+//                        work takes, do not count
 //   --screenshot FILE    writes the last frame drawn as a PNG when the engine ends
 //   --stats FILE         where main writes the run's statistics (JSON) at exit
 //   --device-loss-at N   simulates a device loss in frame N (the first frame from N on that

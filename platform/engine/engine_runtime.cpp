@@ -269,16 +269,24 @@ void simulateDeviceLoss() {
 }
 
 // Runs the hooks of the queued letter presses, presses made during them included.
+// A press of a letter whose hook the program has not stored yet (a scripted key during
+// start-up) waits for it, a few at most, instead of being lost.
 void runKeyHooks() {
+    constexpr std::size_t mostWaitingPresses = 16;
+    std::deque<int> waiting;
     while (!runtime.pendingPresses.empty() && !runtime.ended) {
         const int letter = runtime.pendingPresses.front();
         runtime.pendingPresses.pop_front();
         const EngineHook hook = variables().letterHooks[letter];
-        if (!hook) continue;
+        if (!hook) {
+            if (waiting.size() < mostWaitingPresses) waiting.push_back(letter);
+            continue;
+        }
         ++runtime.hookDepth;
         hook();
         --runtime.hookDepth;
     }
+    runtime.pendingPresses.insert(runtime.pendingPresses.begin(), waiting.begin(), waiting.end());
 }
 
 void drawFrame() {
@@ -336,8 +344,10 @@ int engine_frame() {
     }
     waitForFrameRateLimit();
     const Clock::time_point frameStart = Clock::now();
-    ++runtime.frameNumber;
-    if (runtime.frameNumber == 1) runtime.firstFrameStart = frameStart;
+    // Frames drawn inside a key hook (a tower's progress frames, as many as its work takes) do
+    // not count: scripts and the frame limit count the same frames on a fast or slow machine.
+    if (runtime.hookDepth == 0) ++runtime.frameNumber;
+    if (runRecord().framesDrawn == 0) runtime.firstFrameStart = frameStart;
     EngineVariables& v = variables();
     // The running time stays real time: the program measures its work by it.
     v.frameDuration =
@@ -363,7 +373,7 @@ int engine_frame() {
     run.drawingSeconds = seconds(Clock::now() - runtime.firstFrameStart);
 
     const int frameLimit = hostOptions().frameLimit;
-    if (frameLimit > 0 && runtime.frameNumber >= frameLimit) {
+    if (frameLimit > 0 && runtime.hookDepth == 0 && runtime.frameNumber >= frameLimit) {
         endEngine();
         return 0;
     }

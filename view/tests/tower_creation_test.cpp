@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -96,6 +97,7 @@ struct FrameInspection {
     int halfReplacedBlocks = 0;
     int framesWithOldAndNew = 0;
     int framesDuringCreation = 0;
+    bool pressedCDuringCreation = false;
 };
 FrameInspection inspection;
 
@@ -103,6 +105,11 @@ void inspectingRenderHook() {
     if (inspection.renderer) inspection.renderer();
     if (!towerBeingCreated()) return;
     ++inspection.framesDuringCreation;
+    if (!inspection.pressedCDuringCreation) {
+        // A C that an engine delivers in one of the tower's own frames.
+        inspection.pressedCDuringCreation = true;
+        createTower();
+    }
     int oldBlocks = 0, newBlocks = 0;
     for (int i = 0; i < towerBlockCount; ++i) {
         const std::int32_t triangles = BlockTriangleCounts[i].load(std::memory_order_acquire);
@@ -122,7 +129,7 @@ EngineHook& renderHookSlot() {
     return *static_cast<EngineHook*>(engineSlot(engineSlotTable, EnginePos::renderHook));
 }
 
-TEST_F(Tower, ProgressFramesShowOldAndNewBlocksAndTheTowerEqualsOneBuiltFromNothing) {
+TEST_F(Tower, ProgressFramesShowOldAndNewBlocksAndAPressMeanwhileChangesNothing) {
     // The old tower: GpuOnly meshes in the middle, where worker 0 arrives last.
     fillNoise(3);
     emptyEveryBlock();
@@ -133,9 +140,23 @@ TEST_F(Tower, ProgressFramesShowOldAndNewBlocksAndTheTowerEqualsOneBuiltFromNoth
     inspection = FrameInspection{renderHookSlot()};
     renderHookSlot() = inspectingRenderHook;
     msvcrt::srand(21);
+    testing::internal::CaptureStderr();
     pressC();
     renderHookSlot() = inspection.renderer;
     const TowerCounts overOldTower = towerCounts();
+    // A C pressed during the tower that this engine queues and delivers as soon as createTower
+    // has returned, before any further frame.
+    createTower();
+    const std::string errors = testing::internal::GetCapturedStderr();
+
+    // Both presses were ignored and said so; the tower is the one of the first press.
+    const std::string ignored = "C ignored: a tower is being created\n";
+    std::size_t lines = 0;
+    for (std::size_t at = errors.find(ignored); at != std::string::npos;
+         at = errors.find(ignored, at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 2u) << errors;
+    EXPECT_EQ(towerCounts().triangles, overOldTower.triangles);
 
     EXPECT_GT(inspection.framesDuringCreation, 3);
     EXPECT_GT(inspection.framesWithOldAndNew, 0);
