@@ -2,6 +2,10 @@
 // For every block of its range it runs the GPU block pass and then finishes the block in the
 // calculation mode that pass used: a CPU mesh with smooth normals, the GPU mesh as it is, or
 // the GPU mesh welded on the CPU.
+//
+// Only the GPU pass and the swap of a block's mesh run under the GenerationLock; the mesh is
+// built and filled before the swap, so a frame drawn meanwhile sees the old mesh or the whole
+// new one, never one being released or filled.
 #pragma once
 
 #include "platform/win32/windows.h"
