@@ -12,17 +12,17 @@ namespace {
 // A block of more vertices than this is announced before its mesh is built.
 constexpr std::int32_t vertexWarningLimit = 64000;
 
-// Installs `mesh` as block i's mesh with its counts, releasing the mesh it replaces. Under the
-// GenerationLock, so no progress frame is drawing the block meanwhile; the triangle count is
+// Installs `mesh` as block i's mesh with its counts, releasing the mesh it replaces. Under
+// BlockPublishLock, so no progress frame is drawing the block meanwhile; the triangle count is
 // zeroed first and set last, so a reader that sees it above 0 sees the complete new mesh.
 void publishBlockMesh(int i, ID3DXMesh* mesh, std::int32_t vertices, std::int32_t triangles) {
-    EnterCriticalSection(&GenerationLock);
+    EnterCriticalSection(&BlockPublishLock);
     BlockTriangleCounts[i].store(0, std::memory_order_release);
     if (BlockMeshes[i]) BlockMeshes[i]->Release();
     BlockMeshes[i] = mesh;
     BlockVertexCounts[i].store(vertices, std::memory_order_relaxed);
     BlockTriangleCounts[i].store(triangles, std::memory_order_release);
-    LeaveCriticalSection(&GenerationLock);
+    LeaveCriticalSection(&BlockPublishLock);
 }
 
 void addToTotals(int i) {

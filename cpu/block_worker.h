@@ -3,9 +3,9 @@
 // calculation mode that pass used: a CPU mesh with smooth normals, the GPU mesh as it is, or
 // the GPU mesh welded on the CPU.
 //
-// Only the GPU pass and the swap of a block's mesh run under the GenerationLock; the mesh is
-// built and filled before the swap, so a frame drawn meanwhile sees the old mesh or the whole
-// new one, never one being released or filled.
+// Only the GPU pass runs under the GenerationLock, and the swap of a block's mesh under
+// BlockPublishLock; the mesh is built and filled before the swap, so a frame drawn meanwhile
+// sees the old mesh or the whole new one, never one being released or filled.
 #pragma once
 
 #include "platform/win32/windows.h"

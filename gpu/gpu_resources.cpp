@@ -153,6 +153,7 @@ ID3DXEffect* createEffectReportingErrors(IDirect3DDevice9* device, const char* f
 void createGpuResources() {
     IDirect3DDevice9* const device = d3dDevice;
     InitializeCriticalSection(&GenerationLock);
+    InitializeCriticalSection(&BlockPublishLock);
 
     createTargets(true);
     fillIdentityIndices();

@@ -29,6 +29,7 @@ std::atomic<std::int64_t> towerGpuPassNanoseconds;
 std::atomic<std::int64_t> towerCpuWorkNanoseconds;
 
 CRITICAL_SECTION GenerationLock;
+CRITICAL_SECTION BlockPublishLock;
 
 void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value) {
     EngineNumber seen = counter.load(std::memory_order_relaxed);

@@ -6,7 +6,8 @@
 // Threads: the main thread (frames, key hooks, rendering) and, only while a tower is being
 // created, two workers. Each block and each slot belongs to exactly one worker. Values that
 // the workers change outside GenerationLock while another thread may read them are atomics;
-// everything else is written under GenerationLock or by the slot's own worker.
+// everything else is written under GenerationLock (or BlockPublishLock, for a block's mesh) or
+// by the slot's own worker.
 #pragma once
 
 #include "engine/engine.h"
@@ -155,9 +156,15 @@ extern std::atomic<std::int64_t> towerCpuWorkNanoseconds;
 void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value);
 
 // ---------------------------------------------------------------------------------------------
-// The one lock
+// Locks
 // ---------------------------------------------------------------------------------------------
 
 // Serialises the workers' GPU block passes against each other and against the frames drawn
 // while a tower is being created. Initialised once, with the graphics resources.
 extern CRITICAL_SECTION GenerationLock;
+
+// Held by a worker while it swaps a finished CPU or welded mesh into its block, and by the
+// frames drawn while a tower is being created (inside GenerationLock, never the other way
+// round). A worker that finished its CPU work so swaps its mesh in without waiting for the
+// other worker's GPU pass. Initialised with GenerationLock.
+extern CRITICAL_SECTION BlockPublishLock;

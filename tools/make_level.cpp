@@ -11,9 +11,9 @@ constexpr EngineNumber whole(int value) {
 }
 
 // The Tower spans engine x and y from -320 to 2240 and z from 180 to 2740, around
-// (960, 960, 1460). The camera stands 4700 units from that centre, looking at it from the
-// south-west (pan 45) and from above (tilt -20): the Tower's bounding sphere, radius about
-// 2220, then fits well inside the view.
+// (960, 960, 1460). The camera stands 4050 units from that centre, looking at it from the
+// south-west (pan 45) and from above (tilt -20): as near as the program's field of view (100
+// degrees) keeps all of the Tower's corners in view, wide or 4:3.
 engine::Level towerLevel() {
     engine::Level level;
     level.sky = engine::LevelSky{
@@ -25,9 +25,9 @@ engine::Level towerLevel() {
     level.sun =
         engine::LevelSun{.colour = {255, 240, 200}, .azimuth = whole(30), .elevation = whole(40)};
     level.camera = engine::LevelCamera{
-        .x = whole(-2163),
-        .y = whole(-2163),
-        .z = whole(3067),
+        .x = whole(-1731),
+        .y = whole(-1731),
+        .z = whole(2845),
         .pan = whole(45),
         .tilt = whole(-20),
         .roll = 0,

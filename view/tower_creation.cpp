@@ -50,6 +50,7 @@ void drawNumberLine(EngineText* text, EngineNumber number, const char* suffix, i
 // showing every block that has triangles now, of the new tower or still of the old one.
 void drawProgressFrame(EngineText* progressText) {
     EnterCriticalSection(&GenerationLock);
+    EnterCriticalSection(&BlockPublishLock);
     const float fraction = static_cast<float>(startedBlocks.load() * 0.001953125);
     progressBar->scaleX = static_cast<EngineNumber>(fraction * 1024.0f);
 
@@ -64,6 +65,7 @@ void drawProgressFrame(EngineText* progressText) {
     drawNumberLine(progressText, tBlockMap.load() / 1000, "ms tBlockMap", 0, 20, 0, 255, 0);
     drawNumberLine(progressText, tBlockVertex.load() / 1000, "ms tBlockVertex", 0, 40, 0, 255, 0);
     engine_frame();
+    LeaveCriticalSection(&BlockPublishLock);
     LeaveCriticalSection(&GenerationLock);
 }
 

@@ -8,6 +8,7 @@
 
 #include <stb/stb_image.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -255,3 +256,97 @@ TEST_F(ScriptedFlight, ScreenshotShowsTheStatisticsAndTheProgressPanels) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// A tower end to end: C in each mode, from the scripted start to the screenshot.
+// ---------------------------------------------------------------------------------------------
+
+class TowerRun : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        const std::string common = "--headless --size 640x360 --frames 12 ";
+        const char* const scripts[3] = {"2:C", "1:M,2:C", "1:M,3:M,5:C"};
+        for (int mode = 0; mode < 3; ++mode) {
+            const std::string name = "tower" + std::to_string(mode);
+            runs[mode] = runGorvane("",
+                                    common + "--keys " + scripts[mode] + " --screenshot '" +
+                                        testOutputPath(name + ".png") + "' --stats '" +
+                                        testOutputPath(name + ".json") + "'",
+                                    name);
+        }
+        empty = runGorvane("", common + "--screenshot '" + testOutputPath("no_tower.png") + "'",
+                           "no_tower");
+    }
+
+    static std::string stats(int mode) {
+        return readWholeFile(testOutputPath("tower" + std::to_string(mode) + ".json"));
+    }
+
+    static inline GorvaneRun runs[3];
+    static inline GorvaneRun empty;
+};
+
+TEST_F(TowerRun, EveryModeBuildsTheWholeTowerFromTheSameField) {
+    double polygons[3] = {}, vertices[3] = {};
+    for (int mode = 0; mode < 3; ++mode) {
+        SCOPED_TRACE(testing::Message() << "mode " << mode);
+        ASSERT_EQ(runs[mode].status, 0) << runs[mode].errors;
+        const std::string json = stats(mode);
+        EXPECT_EQ(jsonNumberField(json, "CalculationMode"), mode);
+        EXPECT_EQ(jsonNumberField(json, "startedBlocks"), 512);
+        EXPECT_GT(jsonNumberField(json, "calculationTime").value_or(0), 0);
+        polygons[mode] = jsonNumberField(json, "polygonCount").value_or(0);
+        vertices[mode] = jsonNumberField(json, "vertexCount").value_or(0);
+        EXPECT_GT(polygons[mode], 10000);
+        EXPECT_GT(vertices[mode], 10000);
+    }
+    // The same camera draws the same blocks: the same triangles, unwelded or welded vertices.
+    EXPECT_EQ(polygons[1], polygons[0]);
+    EXPECT_EQ(polygons[2], polygons[0]);
+    EXPECT_EQ(vertices[1], 3 * polygons[1]);
+    EXPECT_LE(vertices[2], vertices[0]);
+    EXPECT_GE(vertices[2], 0.99 * vertices[0]);
+}
+
+TEST_F(TowerRun, ScreenshotShowsALitTerrainOverMuchOfTheViewAndTheCounts) {
+    ASSERT_EQ(empty.status, 0) << empty.errors;
+    const Image sky = loadPng(testOutputPath("no_tower.png"));
+    ASSERT_NE(sky.pixels, nullptr);
+    for (int mode = 0; mode < 3; ++mode) {
+        SCOPED_TRACE(testing::Message() << "mode " << mode);
+        const Image image = loadPng(testOutputPath("tower" + std::to_string(mode) + ".png"));
+        ASSERT_NE(image.pixels, nullptr);
+        ASSERT_EQ(image.width, sky.width);
+        // Terrain: what differs from the same view without a tower, beside the statistics.
+        int terrain = 0, pixels = 0;
+        double sum = 0, sumOfSquares = 0;
+        for (int y = 0; y < image.height; ++y) {
+            for (int x = 0; x < image.width; ++x) {
+                if (x < 280 && y < 220) continue;
+                ++pixels;
+                const unsigned char* p = image.at(x, y);
+                const unsigned char* q = sky.at(x, y);
+                if (std::abs(p[0] - q[0]) + std::abs(p[1] - q[1]) + std::abs(p[2] - q[2]) < 12)
+                    continue;
+                ++terrain;
+                const double luminance = 0.3 * p[0] + 0.59 * p[1] + 0.11 * p[2];
+                sum += luminance;
+                sumOfSquares += luminance * luminance;
+            }
+        }
+        // The whole tower is in view from the start, over about a seventh of it.
+        ASSERT_GT(terrain, pixels / 10) << "the terrain covers " << terrain << " of " << pixels;
+        const double mean = sum / terrain;
+        const double spread = std::sqrt(sumOfSquares / terrain - mean * mean);
+        EXPECT_GT(mean, 40) << "lit, not black";
+        EXPECT_GT(spread, 12) << "shaded, not one colour";
+
+        // The statistics: the polygon count's line, below the progress panels, differs from the
+        // run without a tower, whose counts are 0.
+        int changed = 0;
+        for (int y = 26; y < 38; ++y)
+            for (int x = 0; x < 200; ++x)
+                changed += !std::equal(image.at(x, y), image.at(x, y) + 3, sky.at(x, y));
+        EXPECT_GT(changed, 20);
+    }
+}

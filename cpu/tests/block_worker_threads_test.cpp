@@ -1,5 +1,5 @@
 // Two workers on part of the tower in each calculation mode, on the program's own engine and
-// device: what they add to the totals, and that frames drawn under the GenerationLock while they
+// device: what they add to the totals, and that frames drawn under the tower's locks while they
 // run (as progress frames are) only ever find whole meshes.
 #include "cpu/block_worker.h"
 
@@ -59,9 +59,12 @@ TEST_P(WorkerThreads, AddEveryFinishedBlockToTheTotalsOnce) {
 TEST_P(WorkerThreads, FramesUnderTheLockFindOnlyWholeMeshes) {
     int frames = 0;
     while (WaitForMultipleObjects(workerCount, workers, TRUE, 5) == WAIT_TIMEOUT) {
+        // As a tower's progress frames do.
         EnterCriticalSection(&GenerationLock);
+        EnterCriticalSection(&BlockPublishLock);
         engine_frame();
         expectMeshesMatchCounts();
+        LeaveCriticalSection(&BlockPublishLock);
         LeaveCriticalSection(&GenerationLock);
         ++frames;
     }

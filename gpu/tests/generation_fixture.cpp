@@ -1,9 +1,8 @@
 #include "gpu/tests/generation_fixture.h"
 
-#include "app/startup.h"
+#include "app/tests/headless_program.h"
 #include "gpu/block_generation.h"
 #include "platform/d3d9/d3dx9.h"
-#include "platform/engine/engine_host.h"
 
 #include <gtest/gtest.h>
 
@@ -56,14 +55,7 @@ bool startProgramHeadless(int width, int height) {
     static bool started = false;
     if (started) return true;
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    char* argv[] = {const_cast<char*>("gorvane_test"), const_cast<char*>("--headless"),
-                    const_cast<char*>("--data"),       const_cast<char*>(GORVANE_DATA_DIR),
-                    const_cast<char*>("--size"),       const_cast<char*>(size.c_str())};
-    if (engineHostConfigure(6, argv) != 0) {
-        ADD_FAILURE() << "the engine host refused its options";
-        return false;
-    }
-    if (startUp() != StartUpOutcome::running) {
+    if (headless_program::start(size.c_str()) != StartUpOutcome::running) {
         ADD_FAILURE() << "start-up did not come to the main loop";
         return false;
     }
