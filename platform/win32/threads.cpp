@@ -16,6 +16,9 @@ namespace {
 
 struct ThreadObject {
     bool signalled = false; // guarded by Kernel::mutex
+    // Joined when the handle is closed after the thread signalled, so that no thread of ours is
+    // still tearing itself down when the process exits; detached when it is closed earlier.
+    std::thread thread; // guarded by Kernel::mutex
 };
 
 void signal(ThreadObject& object);
@@ -108,11 +111,13 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startR
         return nullptr;
     }
     try {
-        std::thread([object, startRoutine, parameter] {
+        std::thread thread([object, startRoutine, parameter] {
             thread_local SignalAtExit signalAtExit;
             signalAtExit.object = object;
             startRoutine(parameter);
-        }).detach();
+        });
+        const std::lock_guard lock(k.mutex);
+        object->thread = std::move(thread);
     } catch (const std::exception&) { // std::system_error or std::bad_alloc
         const std::lock_guard lock(k.mutex);
         k.handles.erase(handle);
@@ -159,8 +164,22 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL CloseHandle(HANDLE handle) {
     Kernel& k = kernel();
-    const std::lock_guard lock(k.mutex);
-    return k.handles.erase(reinterpret_cast<std::uintptr_t>(handle)) == 1 ? TRUE : FALSE;
+    std::thread finished;
+    {
+        const std::lock_guard lock(k.mutex);
+        const auto found = k.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (found == k.handles.end()) return FALSE;
+        ThreadObject& object = *found->second;
+        if (object.signalled) {
+            finished = std::move(object.thread);
+        } else if (object.thread.joinable()) {
+            object.thread.detach();
+        }
+        k.handles.erase(found);
+    }
+    // Past its signal the thread only finishes its exit.
+    if (finished.joinable()) finished.join();
+    return TRUE;
 }
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
