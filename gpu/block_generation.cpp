@@ -5,6 +5,7 @@
 #include "platform/d3d9/gl_device.h"
 #include "tables/lookup_textures.h"
 
+#include <cassert>
 #include <chrono>
 #include <cstring>
 
@@ -56,12 +57,15 @@ void drawInto(IDirect3DDevice9* device, IDirect3DSurface9* target, D3DXHANDLE te
 }
 
 // Copies `rows` rows of `rowBytes` from a target into memory through its readback copy.
-// `destination` holds rows * rowBytes bytes.
+// `destination` holds rows * rowBytes bytes; the readback has at least that many rows and bytes
+// a row.
 void readRows(IDirect3DDevice9* device, const RenderTarget& target, const Readback& readback,
               void* destination, UINT rows, UINT rowBytes) {
+    assert(destination != nullptr && rows > 0 && rowBytes > 0);
     if (FAILED(device->GetRenderTargetData(target.surface, readback.surface))) return;
     D3DLOCKED_RECT locked{};
     if (FAILED(readback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) return;
+    assert(static_cast<UINT>(locked.Pitch) >= rowBytes);
     for (UINT r = 0; r < rows; ++r)
         std::memcpy(static_cast<std::uint8_t*>(destination) + std::size_t{r} * rowBytes,
                     static_cast<const std::uint8_t*>(locked.pBits) + std::size_t{r} * locked.Pitch,
@@ -121,6 +125,7 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
             if (SUCCEEDED(mesh->LockVertexBuffer(D3DLOCK_DISCARD, &meshVertices))) {
                 if (SUCCEEDED(mesh->LockIndexBuffer(D3DLOCK_DISCARD, &meshIndices))) {
                     // Rows of 512 texels of 16 bytes are contiguous: vertex n is at byte 32n.
+                    assert(locked.Pitch == static_cast<INT>(meshVertexTargetWidth * 16));
                     std::memcpy(meshVertices, locked.pBits, std::size_t(vertices) * 32);
                     std::memcpy(meshIndices, IdentityIndices,
                                 std::size_t(vertices) * sizeof IdentityIndices[0]);
