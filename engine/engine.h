@@ -81,7 +81,8 @@ constexpr int keyUp = 1448;               // Space
 constexpr int keyDown = 1452;             // Ctrl
 constexpr int keySecondForward = 1592;    // Up arrow
 constexpr int letterKeyHook = 1820;       // + 4k for letter k: hook called once per press; a
-                                          // press made before its hook is stored waits for it
+                                          // press made before the program stores its first
+                                          // hook waits for it
 constexpr int deviceLostHook = 2228;
 constexpr int deviceResetHook = 2232;
 constexpr int renderHook = 2244;

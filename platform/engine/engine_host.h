@@ -9,8 +9,8 @@
 //                        executable or above it, or in the working directory. It becomes the
 //                        working directory, so the program's file names are relative to it
 //   --keys SCRIPT        scripted keys, e.g. "2:C,10-40:W" (see key_script.h); "@FILE" reads
-//                        the script from FILE. A press made before the program stored the key's
-//                        hook (during start-up) waits for it
+//                        the script from FILE. A press made before the program stored its first
+//                        key hook (during start-up) waits for it
 //   --frames N           the engine ends after frame N. Script and limit count the frames drawn
 //                        outside key hooks: the progress frames of a tower, however many its
 //                        work takes, do not count

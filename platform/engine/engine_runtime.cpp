@@ -16,6 +16,7 @@
 #include <GLFW/glfw3.h>
 #include <stb_image_write.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -268,25 +269,26 @@ void simulateDeviceLoss() {
     if (v.deviceResetHook) v.deviceResetHook();
 }
 
-// Runs the hooks of the queued letter presses, presses made during them included.
-// A press of a letter whose hook the program has not stored yet (a scripted key during
-// start-up) waits for it, a few at most, instead of being lost.
+// Runs the hooks of the queued letter presses, presses made during them included. Until the
+// program has stored its first letter hook (a scripted key during start-up), presses wait for
+// it, a few at most, instead of being lost; after that a letter without a hook does nothing.
 void runKeyHooks() {
     constexpr std::size_t mostWaitingPresses = 16;
-    std::deque<int> waiting;
+    const EngineHook* const hooks = variables().letterHooks;
+    if (std::none_of(hooks, hooks + letterCount, [](EngineHook hook) { return hook != nullptr; })) {
+        if (runtime.pendingPresses.size() > mostWaitingPresses)
+            runtime.pendingPresses.resize(mostWaitingPresses);
+        return;
+    }
     while (!runtime.pendingPresses.empty() && !runtime.ended) {
         const int letter = runtime.pendingPresses.front();
         runtime.pendingPresses.pop_front();
-        const EngineHook hook = variables().letterHooks[letter];
-        if (!hook) {
-            if (waiting.size() < mostWaitingPresses) waiting.push_back(letter);
-            continue;
-        }
+        const EngineHook hook = hooks[letter];
+        if (!hook) continue;
         ++runtime.hookDepth;
         hook();
         --runtime.hookDepth;
     }
-    runtime.pendingPresses.insert(runtime.pendingPresses.begin(), waiting.begin(), waiting.end());
 }
 
 void drawFrame() {
@@ -346,7 +348,8 @@ int engine_frame() {
     const Clock::time_point frameStart = Clock::now();
     // Frames drawn inside a key hook (a tower's progress frames, as many as its work takes) do
     // not count: scripts and the frame limit count the same frames on a fast or slow machine.
-    if (runtime.hookDepth == 0) ++runtime.frameNumber;
+    const bool counted = runtime.hookDepth == 0;
+    if (counted) ++runtime.frameNumber;
     if (runRecord().framesDrawn == 0) runtime.firstFrameStart = frameStart;
     EngineVariables& v = variables();
     // The running time stays real time: the program measures its work by it.
@@ -359,7 +362,7 @@ int engine_frame() {
         endEngine();
         return 0;
     }
-    if (runtime.hookDepth == 0) {
+    if (counted) {
         const int lossFrame = hostOptions().deviceLossFrame;
         if (lossFrame > 0 && !runtime.deviceLossDone && runtime.frameNumber >= lossFrame)
             simulateDeviceLoss();
@@ -373,7 +376,7 @@ int engine_frame() {
     run.drawingSeconds = seconds(Clock::now() - runtime.firstFrameStart);
 
     const int frameLimit = hostOptions().frameLimit;
-    if (frameLimit > 0 && runtime.hookDepth == 0 && runtime.frameNumber >= frameLimit) {
+    if (frameLimit > 0 && counted && runtime.frameNumber >= frameLimit) {
         endEngine();
         return 0;
     }
