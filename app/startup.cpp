@@ -16,7 +16,7 @@ void writeSetting(int position, EngineNumber value) {
 }
 
 void registerHook(int position, EngineHook hook) {
-    *static_cast<EngineHook*>(engineSlot(engineSlotTable, position)) = hook;
+    engineVariable<EngineHook>(engineSlotTable, position) = hook;
 }
 
 void frames(int count) {

@@ -96,9 +96,11 @@ DWORD blockWorker(LPVOID rangeRecord) {
                 const std::int32_t mode =
                     SlotCalculationModes[range.slot].load(std::memory_order_relaxed);
                 const auto finishStart = std::chrono::steady_clock::now();
-                const bool carryOn =
-                    mode == CpuMeshGpuDensity ? finishOnCpu(range.slot, i)
-                                              : (finishOnGpu(range.slot, i, mode), true);
+                bool carryOn = true;
+                if (mode == CpuMeshGpuDensity)
+                    carryOn = finishOnCpu(range.slot, i);
+                else
+                    finishOnGpu(range.slot, i, mode);
                 towerCpuWorkNanoseconds.fetch_add(
                     std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::steady_clock::now() - finishStart)

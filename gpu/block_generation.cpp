@@ -102,7 +102,7 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
     const int vertices = 3 * triangles;
     if (vertices > warnedVertexCount)
         MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
-    raiseCounter(maxVertexBlock, vertices * 1024);
+    raiseCounter(maxVertexBlock, toEngineNumber(vertices));
 
     if (BlockMeshes[block] != nullptr) BlockMeshes[block]->Release();
     BlockMeshes[block] = nullptr;

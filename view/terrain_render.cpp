@@ -31,10 +31,8 @@ D3DXVECTOR3 blockCenter(int x, int y, int z) {
     return D3DXVECTOR3(offset(x), offset(z) + towerFloor, offset(y));
 }
 
-} // namespace
-
-D3DXMATRIX blockWorldMatrix(int x, int y, int z) {
-    const D3DXVECTOR3 center = blockCenter(x, y, z);
+// Scale first, then the translation to the block's centre.
+D3DXMATRIX worldMatrixAt(const D3DXVECTOR3& center) {
     D3DXMATRIX scaling, translation, world;
     D3DXMatrixScaling(&scaling, blockScale, blockScale, blockScale);
     D3DXMatrixTranslation(&translation, center.x, center.y, center.z);
@@ -42,8 +40,15 @@ D3DXMATRIX blockWorldMatrix(int x, int y, int z) {
     return world;
 }
 
+} // namespace
+
+D3DXMATRIX blockWorldMatrix(int x, int y, int z) {
+    return worldMatrixAt(blockCenter(x, y, z));
+}
+
 void drawBlock(int x, int y, int z) {
-    const D3DXMATRIX world = blockWorldMatrix(x, y, z);
+    const D3DXVECTOR3 center = blockCenter(x, y, z);
+    const D3DXMATRIX world = worldMatrixAt(center);
     D3DXMATRIX worldView, worldViewProj;
     D3DXMatrixMultiply(&worldView, &world, &viewMatrix);
     D3DXMatrixMultiply(&worldViewProj, &worldView, &projMatrix);
@@ -52,7 +57,6 @@ void drawBlock(int x, int y, int z) {
     // only once the new mesh is complete, so a count above 0 vouches for the mesh read after it.
     const int block = blockIndex(x, y, z);
     if (BlockTriangleCounts[block].load() <= 0) return;
-    const D3DXVECTOR3 center = blockCenter(x, y, z);
     if (sphereInFrustum(center.x, center.y, center.z, cullRadius) == 0) return;
     ID3DXEffect* effect = renderEffect;
     if (!effect) return;
@@ -86,12 +90,11 @@ void renderTower() {
     polygonCount = 0;
     projMatrix = engineMatrix(EnginePos::projectionMatrix);
 
-    const auto* camera =
-        static_cast<const EngineCamera*>(engineSlot(engineSlotTable, EnginePos::camera));
-    constexpr float perUnit = 0.0009765625f;
-    viewPos = D3DXVECTOR4(static_cast<float>(camera->position.x) * perUnit,
-                          static_cast<float>(camera->position.z) * perUnit,
-                          static_cast<float>(camera->position.y) * perUnit, 0.0f);
+    const EngineVector& camera =
+        engineVariable<EngineCamera>(engineSlotTable, EnginePos::camera).position;
+    viewPos = D3DXVECTOR4(static_cast<float>(fromEngineNumber(camera.x)),
+                          static_cast<float>(fromEngineNumber(camera.z)),
+                          static_cast<float>(fromEngineNumber(camera.y)), 0.0f);
 
     updateFrustum(viewMatrix, projMatrix);
 

@@ -19,12 +19,8 @@ std::atomic<bool> creatingTower{false};
 // count where the last tower ended was made while that tower was being created.
 std::int64_t framesWhenLastTowerEnded = -1;
 
-constexpr EngineNumber engineNumber(int whole) {
-    return whole * 1024;
-}
-
 EngineNumber runningTime() {
-    return *static_cast<EngineNumber*>(engineSlot(engineSlotTable, EnginePos::runningTime));
+    return engineVariable<EngineNumber>(engineSlotTable, EnginePos::runningTime);
 }
 
 void resetTowerStatistics() {
@@ -43,7 +39,7 @@ void drawNumberLine(EngineText* text, EngineNumber number, const char* suffix, i
                     float red, float green, float blue) {
     str_for_num(text, number);
     str_cat(text, suffix);
-    draw_text(text->characters, engineNumber(x), engineNumber(y), _vec(red, green, blue));
+    draw_text(text->characters, toEngineNumber(x), toEngineNumber(y), _vec(red, green, blue));
 }
 
 // The share of blocks whose GPU pass has begun, the last pass and mesh timings, and one frame
@@ -52,15 +48,15 @@ void drawProgressFrame(EngineText* progressText) {
     EnterCriticalSection(&GenerationLock);
     EnterCriticalSection(&BlockPublishLock);
     const float fraction = static_cast<float>(startedBlocks.load() * 0.001953125);
-    progressBar->scaleX = static_cast<EngineNumber>(fraction * 1024.0f);
+    progressBar->scaleX = toEngineNumber(fraction);
 
     // The percentage in white on a black outline.
     str_for_num(progressText,
-                static_cast<EngineNumber>(static_cast<float>(100.0f * fraction) * 1024.0f));
+                toEngineNumber(static_cast<float>(100.0f * fraction)));
     str_cat(progressText, "%");
-    draw_text(progressText->characters, engineNumber(10), engineNumber(0), _vec(0, 0, 0));
-    draw_text(progressText->characters, engineNumber(12), engineNumber(2), _vec(0, 0, 0));
-    draw_text(progressText->characters, engineNumber(11), engineNumber(1), _vec(255, 255, 255));
+    draw_text(progressText->characters, toEngineNumber(10), toEngineNumber(0), _vec(0, 0, 0));
+    draw_text(progressText->characters, toEngineNumber(12), toEngineNumber(2), _vec(0, 0, 0));
+    draw_text(progressText->characters, toEngineNumber(11), toEngineNumber(1), _vec(255, 255, 255));
 
     drawNumberLine(progressText, tBlockMap.load() / 1000, "ms tBlockMap", 0, 20, 0, 255, 0);
     drawNumberLine(progressText, tBlockVertex.load() / 1000, "ms tBlockVertex", 0, 40, 0, 255, 0);

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace headless_program {
@@ -27,14 +28,24 @@ inline std::filesystem::path dataCopy() {
     return path;
 }
 
-// Configures the engine host for a width x height back buffer and runs start-up.
-inline StartUpOutcome start(const char* width_x_height) {
-    const std::string data = dataCopy().string();
-    char* argv[] = {const_cast<char*>("gorvane_test"), const_cast<char*>("--headless"),
-                    const_cast<char*>("--data"),       const_cast<char*>(data.c_str()),
-                    const_cast<char*>("--size"),       const_cast<char*>(width_x_height)};
-    if (engineHostConfigure(6, argv) != 0) return StartUpOutcome::engineEnded;
+// Configures the engine host over `dataDirectory` for a width x height back buffer, with
+// `options` added to the command line (e.g. "--keys", "9:C"), and runs start-up.
+inline StartUpOutcome startOver(const std::string& dataDirectory, const char* width_x_height,
+                                std::vector<std::string> options = {}) {
+    std::vector<std::string> arguments = {"gorvane_test", "--headless", "--data", dataDirectory,
+                                          "--size",       width_x_height};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    if (engineHostConfigure(static_cast<int>(argv.size()), argv.data()) != 0)
+        return StartUpOutcome::engineEnded;
     return startUp();
+}
+
+// The same over the private copy of the data folder.
+inline StartUpOutcome start(const char* width_x_height) {
+    return startOver(dataCopy().string(), width_x_height);
 }
 
 inline void removeDataCopy() {
@@ -43,7 +54,7 @@ inline void removeDataCopy() {
 
 // Calls the hook the program stored at `position` of the slot table.
 inline void runHook(int position) {
-    const EngineHook hook = *static_cast<EngineHook*>(engineSlot(engineSlotTable, position));
+    const EngineHook hook = engineVariable<EngineHook>(engineSlotTable, position);
     ASSERT_NE(hook, nullptr) << "no hook at slot position " << position;
     hook();
 }

@@ -285,17 +285,28 @@ void ContextPool::endBatch() {
     publish();
 }
 
+namespace {
+
+// Calls `each(i)` for every slot i other than `self` whose open batch's `list` (its reads or
+// its writes) holds `id`. The caller holds the pool's mutex.
+template <class Slots, class List, class Each>
+void forOtherSlotsHolding(const Slots& slots, int self, List list, std::uint64_t id, Each each) {
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const std::vector<std::uint64_t>& ids = (*slots[i]).*list;
+        if (static_cast<int>(i) != self && std::find(ids.begin(), ids.end(), id) != ids.end()) {
+            each(i);
+        }
+    }
+}
+
+} // namespace
+
 bool ContextPool::writtenByAnother(std::uint64_t id) const {
     const int index = thisThreadSlot();
     std::lock_guard lock(mutex_);
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-        const std::vector<std::uint64_t>& writes = slots_[i]->writes;
-        if (static_cast<int>(i) != index &&
-            std::find(writes.begin(), writes.end(), id) != writes.end()) {
-            return true;
-        }
-    }
-    return false;
+    bool written = false;
+    forOtherSlotsHolding(slots_, index, &Slot::writes, id, [&](std::size_t) { written = true; });
+    return written;
 }
 
 void ContextPool::noteReads(const std::uint64_t* ids, std::size_t count) {
@@ -312,27 +323,18 @@ void ContextPool::noteReads(const std::uint64_t* ids, std::size_t count) {
 bool ContextPool::readByAnother(std::uint64_t id) const {
     const int index = thisThreadSlot();
     std::lock_guard lock(mutex_);
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-        const std::vector<std::uint64_t>& reads = slots_[i]->reads;
-        if (static_cast<int>(i) != index &&
-            std::find(reads.begin(), reads.end(), id) != reads.end()) {
-            return true;
-        }
-    }
-    return false;
+    bool read = false;
+    forOtherSlotsHolding(slots_, index, &Slot::reads, id, [&](std::size_t) { read = true; });
+    return read;
 }
 
 void ContextPool::retireTexture(GLuint name, std::uint64_t id) {
     const int index = thisThreadSlot();
     std::lock_guard lock(mutex_);
     Deletion deletion{ObjectKind::Texture, name, {}};
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-        const std::vector<std::uint64_t>& reads = slots_[i]->reads;
-        if (static_cast<int>(i) != index &&
-            std::find(reads.begin(), reads.end(), id) != reads.end()) {
-            deletion.after.emplace_back(i, slots_[i]->fenceSerial);
-        }
-    }
+    forOtherSlotsHolding(slots_, index, &Slot::reads, id, [&](std::size_t i) {
+        deletion.after.emplace_back(i, slots_[i]->fenceSerial);
+    });
     deletions_.push_back(std::move(deletion));
 }
 

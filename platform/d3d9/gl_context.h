@@ -22,6 +22,10 @@ struct GLFWwindow;
 
 namespace d3d9gl {
 
+// GORVANE_GL_DEBUG (see gl_device.h): off, report GL messages, or report and abort on errors.
+enum class GlDebug { Off, Report, Abort };
+GlDebug glDebugMode();
+
 class ContextBackend;
 
 // The objects a context owns itself (framebuffer, vertex array, samplers are not shared) and

@@ -4,6 +4,8 @@
 // them. Only the pool's files include this header.
 #pragma once
 
+#include "gl_context.h"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -12,10 +14,6 @@
 struct GLFWwindow;
 
 namespace d3d9gl {
-
-// GORVANE_GL_DEBUG (see gl_device.h): off, report GL messages, or report and abort on errors.
-enum class GlDebug { Off, Report, Abort };
-GlDebug glDebugMode();
 
 // The pool calls a backend under its mutex, or alone at its end; releaseCurrent, ownContext
 // and window read nothing that changes and may be called without it.

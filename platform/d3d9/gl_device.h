@@ -142,6 +142,11 @@ void bindThreadContext(IDirect3DDevice9* device);
 // written with raw GL).
 void publishWrites(IDirect3DDevice9* device);
 
+// Waits until the GPU has finished everything the calling thread's context submitted. For
+// measurements only: a caller that times the stages of its GPU work calls it at each stage's
+// end, since draws otherwise run later, at the next flush.
+void finishSubmittedWork(IDirect3DDevice9* device);
+
 // The linked GLSL program that draws use: device-wide state, like a bound vertex and pixel
 // shader pair. 0 draws nothing. Program objects are shared by all contexts; set uniforms on
 // the thread that draws, before the draw.
@@ -182,14 +187,5 @@ void presentToWindow(IDirect3DDevice9* device);
 // Device loss (see above).
 UINT liveDefaultPoolObjects(IDirect3DDevice9* device);
 HRESULT resetDevice(IDirect3DDevice9* device);
-
-} // namespace d3d9gl
-
-namespace d3d9gl {
-
-// Waits until the GPU has finished everything the calling thread's context submitted. For
-// measurements only: a caller that times the stages of its GPU work calls it at each stage's
-// end, since draws otherwise run later, at the next flush.
-void finishSubmittedWork(IDirect3DDevice9* device);
 
 } // namespace d3d9gl

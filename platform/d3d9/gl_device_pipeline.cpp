@@ -66,8 +66,7 @@ void Device::checkPublished(const TextureCore* texture, const char* use) {
                  "d3d9gl: %s is used while another thread's batch that drew into it is still "
                  "open; that thread must end its batch first (see gl_device.h)\n",
                  use);
-    const char* debug = std::getenv("GORVANE_GL_DEBUG");
-    if (debug != nullptr && std::strcmp(debug, "abort") == 0) {
+    if (glDebugMode() == GlDebug::Abort) {
         std::abort();
     }
 }

@@ -3,6 +3,7 @@
 #include "refusal.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace d3d9gl {
 
@@ -208,15 +209,11 @@ std::uint8_t* TextureCore::cornerBits(UINT index, const Box& box) {
 }
 
 HRESULT TextureCore::lock(UINT index, const Box* box, DWORD flags, std::uint8_t** bits) {
+    // LockRect and LockBox refused a missing result or a level out of range already.
+    assert(index < levelCount() && bits != nullptr);
     const char* call = target_ == GL_TEXTURE_3D ? "LockBox" : "LockRect";
-    if (index >= levelCount()) {
-        return refuse(call, "level out of range");
-    }
     if (!hasSystemCopy()) {
         return refuse(call, "a default-pool texture that is not D3DUSAGE_DYNAMIC has no memory");
-    }
-    if (bits == nullptr) {
-        return refuse(call, "no result pointer");
     }
     const Level& level = levels_[index];
     const Box whole{0, 0, 0, level.width, level.height, level.depth};

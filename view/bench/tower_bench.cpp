@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
             triangles += count.load();
         const double fps = framesPerSecond(frames);
         std::printf("%-20s %9.2f %9.3f %9.2f %9.2f %9.3f %8.3f %9lld %8.1f\n", names[mode], tower,
-                    calculationTime.load() / 1024.0, gpu, cpu, cpu / gpu, tower / gpu,
+                    fromEngineNumber(calculationTime.load()), gpu, cpu, cpu / gpu, tower / gpu,
                     static_cast<long long>(triangles), fps);
         if (blocksWithTriangles() == 0) {
             std::fprintf(stderr, "bench_tower: the %s tower has no triangles\n", names[mode]);

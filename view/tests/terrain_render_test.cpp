@@ -85,7 +85,7 @@ ID3DXMesh* makeMesh(const std::vector<MeshVertex>& vertices) {
 }
 
 EngineCamera& engineCamera() {
-    return *static_cast<EngineCamera*>(engineSlot(engineSlotTable, EnginePos::camera));
+    return engineVariable<EngineCamera>(engineSlotTable, EnginePos::camera);
 }
 
 // Engine axes: z up. Angles in degrees.

@@ -126,7 +126,7 @@ void inspectingRenderHook() {
 }
 
 EngineHook& renderHookSlot() {
-    return *static_cast<EngineHook*>(engineSlot(engineSlotTable, EnginePos::renderHook));
+    return engineVariable<EngineHook>(engineSlotTable, EnginePos::renderHook);
 }
 
 TEST_F(Tower, ProgressFramesShowOldAndNewBlocksAndAPressMeanwhileChangesNothing) {

@@ -2,29 +2,22 @@
 // the per-block arrays.
 #pragma once
 
-#include "app/program_state.h"
-#include "app/startup.h"
+#include "app/tests/headless_program.h"
 #include "platform/d3d9/d3dx9.h"
-#include "platform/engine/engine_host.h"
 #include "terrain/terrain_state.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Starts the program headless on a 64 x 64 back buffer, with `options` added to the command
 // line (e.g. "--keys", "9:C").
 inline void startProgram(std::vector<std::string> options = {}) {
-    std::vector<std::string> arguments = {"tower_test",     "--headless", "--data",
-                                          GORVANE_DATA_DIR, "--size",     "64x64"};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    ASSERT_EQ(engineHostConfigure(static_cast<int>(argv.size()), argv.data()), 0);
-    ASSERT_EQ(startUp(), StartUpOutcome::running);
+    ASSERT_EQ(headless_program::startOver(GORVANE_DATA_DIR, "64x64", std::move(options)),
+              StartUpOutcome::running);
 }
 
 struct TowerCounts {
