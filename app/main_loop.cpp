@@ -2,7 +2,7 @@
 
 #include "app/camera.h"
 #include "app/hud.h"
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 
 #include <cmath>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 #include "app/effect_keys.h"
 #include "app/main_loop.h"
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "gpu/gpu_resources.h"
 #include "platform/win32/msvcrt.h"
 #include "platform/win32/windows.h"

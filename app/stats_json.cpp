@@ -1,6 +1,6 @@
 #include "app/stats_json.h"
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "terrain/terrain_state.h"
 
 #include <cerrno>

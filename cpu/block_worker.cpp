@@ -1,6 +1,6 @@
 #include "cpu/block_worker.h"
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "cpu/block_meshes.h"
 #include "cpu/cpu_marching_cubes.h"
 #include "gpu/block_generation.h"

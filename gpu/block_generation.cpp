@@ -1,6 +1,6 @@
 #include "gpu/block_generation.h"
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "gpu/gpu_resources.h"
 #include "platform/d3d9/gl_device.h"
 #include "tables/lookup_textures.h"

@@ -1,6 +1,6 @@
 #include "gpu/gpu_resources.h"
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 
 #include "tables/lookup_textures.h"
 #include "terrain/terrain_state.h"

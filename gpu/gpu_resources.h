@@ -81,7 +81,7 @@ constexpr DWORD renderEffectFlags = D3DXSHADER_USE_LEGACY_D3DX9_31_DLL;
 ID3DXEffect* createEffectReportingErrors(IDirect3DDevice9* device, const char* fileName,
                                          DWORD flags);
 
-// First creation, on the main thread once d3dDevice (app/program_state.h) holds the engine's
+// First creation, on the main thread once d3dDevice (engine/engine_handles.h) holds the engine's
 // device: initialises the GenerationLock, then every object above, the lookup textures and the
 // staging buffers.
 void createGpuResources();

@@ -1,6 +1,6 @@
 #include "view/terrain_render.h"
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "gpu/gpu_resources.h"
 #include "terrain/terrain_state.h"
 #include "view/frustum.h"

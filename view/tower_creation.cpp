@@ -1,6 +1,6 @@
 #include "view/tower_creation.h"
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "cpu/block_worker.h"
 #include "platform/engine/engine_host.h"
 #include "tables/lookup_textures.h"

@@ -1,6 +1,6 @@
 #include "app/effect_keys.h"
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "app/tests/headless_program.h"
 #include "gpu/gpu_resources.h"
 #include "platform/win32/message_box_log.h"

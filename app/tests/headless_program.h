@@ -3,7 +3,7 @@
 // program loads, such as "renderMap.fx".
 #pragma once
 
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "app/startup.h"
 #include "platform/engine/engine_host.h"
 

@@ -1,4 +1,4 @@
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "app/startup.h"
 #include "platform/engine/engine_host.h"
 #include "platform/win32/message_box_log.h"

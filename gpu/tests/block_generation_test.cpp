@@ -1,7 +1,7 @@
 // The GPU block pass against independent results: CPU marching cubes over the same density,
 // the density's layout and continuity across blocks, the lookup textures, device loss, and the
 // counters and limits of the pass (with effects whose density is made to order).
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "app/tests/headless_program.h"
 #include "cpu/cpu_marching_cubes.h"
 #include "gpu/block_generation.h"

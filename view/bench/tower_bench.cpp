@@ -2,7 +2,7 @@
 // its time went: the tower's calculation time, the wall-clock sums of its GPU passes and of the
 // workers' CPU work, their ratio, and the frame rate of the finished tower at the start camera.
 //   build/release/view/bench_tower [--frames N]
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "app/startup.h"
 #include "platform/engine/engine_host.h"
 #include "terrain/terrain_state.h"

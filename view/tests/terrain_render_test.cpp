@@ -1,7 +1,7 @@
 #include "view/terrain_render.h"
 
 #include "app/effect_keys.h"
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 #include "app/tests/headless_program.h"
 #include "gpu/gpu_resources.h"
 #include "platform/d3d9/gl_device.h"

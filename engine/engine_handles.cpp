@@ -1,4 +1,4 @@
-#include "app/program_state.h"
+#include "engine/engine_handles.h"
 
 EngineSlotTable* engineSlotTable;
 IDirect3DDevice9* d3dDevice;

@@ -1,6 +1,7 @@
-// What start-up creates for the whole run: the engine's slot table, its Direct3D device, the
-// ground texture, the progress panels and the statistics text. Set once by start-up and never
-// released; the generation, scheduling and rendering code reads them.
+// The handles start-up takes from the engine for the whole run: the slot table, its Direct3D
+// device, the ground texture, the progress panels and the statistics text. Defined here, set
+// once by start-up and never released; the generation, scheduling and rendering code reads
+// them.
 #pragma once
 
 #include "engine/engine.h"
