@@ -1,6 +1,10 @@
 // The exports read back: .glb through tinygltf, .ply and .obj by their own rules, the density
 // files against the slots' read-backs, over a tower-like set of blocks in each mode; their bad
 // outputs; key E.
+//
+//   What the renderer drew .............. drawnMeshes
+//   Reading each format back ............ readGlb, readPly, readObj, faceTurns
+//   The tests ........................... TowerExport
 #include "view/tower_export.h"
 
 #include "app/export_keys.h"
