@@ -2,12 +2,13 @@
 
 #include "engine/engine_handles.h"
 #include "gpu/gpu_resources.h"
-#include "platform/d3d9/gl_device.h"
+#include "platform/trace/trace.h"
 #include "tables/lookup_textures.h"
 
 #include <cassert>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 std::atomic<std::int32_t> SlotCalculationModes[workerCount];
 
@@ -19,24 +20,123 @@ constexpr int addressableVertexCount = 65535;
 
 using Clock = std::chrono::steady_clock;
 
-// Accumulates wall-clock milliseconds into one field of the caller's GpuPassTimes, if any.
-// Timing waits for the GPU at each stage's end, so that a stage's draws count in its own time.
-class StageTimer {
+// The stages of one pass, for whoever watches them: the caller's GpuPassTimes (a benchmark)
+// and, while a trace is recorded, a slice per stage on the worker's track and what the GPU
+// itself spent on each, from timestamp queries, on the gpu track. An untraced pass without
+// `times` reads no clock and issues no query.
+class PassStages {
   public:
-    StageTimer(IDirect3DDevice9* device, GpuPassTimes* times)
-        : device_(device), times_(times), start_(Clock::now()) {}
-    void stop(double GpuPassTimes::*stage) {
+    PassStages(IDirect3DDevice9* device, GpuPassTimes* times)
+        : device_(device), times_(times), traced_(trace::recording()) {
+        if (times_ != nullptr) {
+            *times_ = {};
+            device_->CreateQuery(D3DQUERYTYPE_EVENT, &event_);
+            start_ = Clock::now();
+        }
+        if (traced_) {
+            traceStart_ = trace::now();
+            startGpuTiming();
+        }
+    }
+    ~PassStages() {
+        if (event_ != nullptr) event_->Release();
+        for (IDirect3DQuery9* query : {frequency_, disjoint_})
+            if (query != nullptr) query->Release();
+        for (int i = 0; i < timestampCount_; ++i)
+            timestamps_[i]->Release();
+    }
+    PassStages(const PassStages&) = delete;
+    PassStages& operator=(const PassStages&) = delete;
+
+    // Ends the stage that began at the last stop (or at the start): `name` on the trace, and
+    // `stage` of the caller's times, which then counts until the GPU has finished the stage's
+    // draws (an event query), so that they count in their own stage and not at the next flush.
+    void stop(const char* name, double GpuPassTimes::*stage) {
+        if (traced_) {
+            trace::completeSlice(name, traceStart_);
+            issueTimestamp(name);
+            traceStart_ = trace::now();
+        }
         if (times_ == nullptr) return;
-        d3d9gl::finishSubmittedWork(device_);
+        if (event_ != nullptr && SUCCEEDED(event_->Issue(D3DISSUE_END))) {
+            while (event_->GetData(nullptr, 0, D3DGETDATA_FLUSH) == S_FALSE)
+                std::this_thread::yield();
+        }
         const Clock::time_point now = Clock::now();
         times_->*stage += std::chrono::duration<double, std::milli>(now - start_).count();
         start_ = now;
     }
 
+    // Sends the last timestamp on its way: the GPU writes it when it gets there, not when the
+    // context is next flushed, which may be after the other worker's pass.
+    void submitGpuTiming() {
+        if (timestampCount_ > 0) timestamps_[timestampCount_ - 1]->GetData(nullptr, 0, D3DGETDATA_FLUSH);
+    }
+
+    // The GPU's stage times onto the gpu track. Call after the pass's last read-back, which
+    // waited for its draws, so the timestamps are there.
+    void publishGpuTimes() {
+        if (!traced_ || disjoint_ == nullptr || timestampCount_ < 2) return;
+        disjoint_->Issue(D3DISSUE_END);
+        BOOL jumped = TRUE;
+        if (!waitFor(disjoint_, &jumped, sizeof jumped) || jumped) return;
+        UINT64 ticks[maxTimestamps] = {};
+        for (int i = 0; i < timestampCount_; ++i)
+            if (!waitFor(timestamps_[i], &ticks[i], sizeof ticks[i])) return;
+        for (int i = 1; i < timestampCount_; ++i)
+            trace::gpuSlice(stageNames_[i], ticks[i - 1], ticks[i]);
+    }
+
   private:
+    // The pass's stages: density, cells, pyramid, the total's read-back, vertices and the
+    // mesh's or the density's read-back; one timestamp at the start and one after each.
+    static constexpr int maxTimestamps = 8;
+
+    void startGpuTiming() {
+        // The frequency query is what tells the trace how GPU ticks fall on its clock.
+        if (FAILED(device_->CreateQuery(D3DQUERYTYPE_TIMESTAMPFREQ, &frequency_)) ||
+            FAILED(device_->CreateQuery(D3DQUERYTYPE_TIMESTAMPDISJOINT, &disjoint_)))
+            return;
+        UINT64 ticksPerSecond = 0;
+        frequency_->Issue(D3DISSUE_END);
+        disjoint_->Issue(D3DISSUE_BEGIN);
+        if (!waitFor(frequency_, &ticksPerSecond, sizeof ticksPerSecond) || ticksPerSecond == 0)
+            return;
+        issueTimestamp(nullptr);
+    }
+
+    void issueTimestamp(const char* name) {
+        if (disjoint_ == nullptr || timestampCount_ == maxTimestamps) return;
+        IDirect3DQuery9* query = nullptr;
+        if (FAILED(device_->CreateQuery(D3DQUERYTYPE_TIMESTAMP, &query))) return;
+        if (FAILED(query->Issue(D3DISSUE_END))) {
+            query->Release();
+            return;
+        }
+        stageNames_[timestampCount_] = name;
+        timestamps_[timestampCount_++] = query;
+    }
+
+    // `data` holds `size` bytes, the query's data size.
+    static bool waitFor(IDirect3DQuery9* query, void* data, DWORD size) {
+        assert(data != nullptr && size == query->GetDataSize());
+        HRESULT result;
+        while ((result = query->GetData(data, size, D3DGETDATA_FLUSH)) == S_FALSE)
+            std::this_thread::yield();
+        return result == S_OK;
+    }
+
     IDirect3DDevice9* device_;
     GpuPassTimes* times_;
+    const bool traced_;
     Clock::time_point start_;
+    IDirect3DQuery9* event_ = nullptr;
+    double traceStart_ = 0;
+    IDirect3DQuery9* frequency_ = nullptr;
+    IDirect3DQuery9* disjoint_ = nullptr;
+    IDirect3DQuery9* timestamps_[maxTimestamps] = {};
+    const char* stageNames_[maxTimestamps] = {};
+    int timestampCount_ = 0;
 };
 
 // Begin, every pass with one quad, End. A technique that cannot begin draws nothing.
@@ -82,7 +182,7 @@ std::int32_t readTriangleTotal(IDirect3DDevice9* device) {
 // The GPU modes' mesh: createVertex and createVertexNormal, then the vertices read back into a
 // new mesh. False when the mesh could not be made (the block then stays empty).
 bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
-                  StageTimer& timer) {
+                  PassStages& stages) {
     drawInto(device, VertexTarget.surface, "createVertex");
     generationEffect->SetTexture("g_txMapDepth", DensityMap.texture);
     generationEffect->SetTexture("g_txTriTable", TriangleTableTexture);
@@ -97,7 +197,7 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
     generationEffect->SetTexture("g_txVertex", VertexTarget.texture);
     generationEffect->SetInt("g_numPolys", triangles);
     runTechnique(device);
-    timer.stop(&GpuPassTimes::vertices);
+    stages.stop("vertices", &GpuPassTimes::vertices);
 
     const int vertices = 3 * triangles;
     if (vertices > warnedVertexCount)
@@ -136,18 +236,22 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
             MeshVertexReadback.surface->UnlockRect();
         }
     }
-    timer.stop(&GpuPassTimes::readbacks);
+    stages.stop("read-back", &GpuPassTimes::readbacks);
     BlockVertexCounts[block].store(vertices, std::memory_order_relaxed);
     BlockTriangleCounts[block].store(triangles, std::memory_order_release);
     return true;
 }
 
-// Every way out of the pass: its wall-clock time counts for the tower, then the lock is left.
-void leavePass(Clock::time_point passStart) {
+// Every way out of the pass: its wall-clock time counts for the tower, the lock is left, and
+// then, outside it, a traced pass reads its GPU timestamps back.
+void leavePass(Clock::time_point passStart, trace::Slice& pass, PassStages& stages) {
     towerGpuPassNanoseconds.fetch_add(
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - passStart).count(),
         std::memory_order_relaxed);
+    pass.end();
+    stages.submitGpuTiming();
     LeaveCriticalSection(&GenerationLock);
+    stages.publishGpuTimes();
 }
 
 } // namespace
@@ -159,19 +263,21 @@ BlockPosition blockPosition(int x, int y, int z) {
 
 void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     IDirect3DDevice9* const device = d3dDevice;
+    trace::Slice lockWait("lock wait");
     EnterCriticalSection(&GenerationLock);
+    lockWait.end();
+    trace::Slice pass("gpu pass");
     const Clock::time_point passStart = Clock::now();
     startedBlocks.fetch_add(1, std::memory_order_relaxed);
     SlotTriangleCounts[job.slot] = 0;
     timer();
-    if (times != nullptr) *times = {};
-    StageTimer stages(device, times);
+    PassStages stages(device, times);
 
     const std::int32_t mode = CalculationMode.load(std::memory_order_relaxed);
     SlotCalculationModes[job.slot].store(mode, std::memory_order_relaxed);
     const int block = blockIndex(job.x, job.y, job.z);
     if (generationEffect == nullptr) { // its compile failed: the block stays empty
-        leavePass(passStart);
+        leavePass(passStart, pass, stages);
         return;
     }
 
@@ -193,7 +299,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
         generationEffect->SetFloat("g_z", static_cast<float>(s));
         runTechnique(device);
     }
-    stages.stop(&GpuPassTimes::density);
+    stages.stop("density", &GpuPassTimes::density);
 
     drawInto(device, CubeMap.surface, "createCubes");
     device->SetStreamSource(0, FullQuad, 0, sizeof(QuadVertex));
@@ -202,7 +308,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     generationEffect->SetTexture("g_txRay", RayTexture);
     generationEffect->SetVector("g_pos", &gPos);
     runTechnique(device);
-    stages.stop(&GpuPassTimes::cubes);
+    stages.stop("cells", &GpuPassTimes::cubes);
 
     const D3DXHANDLE sums[pyramidLevels] = {"sum1", "sum2", "sum3", "sum4"};
     for (int k = 0; k < pyramidLevels; ++k) {
@@ -211,11 +317,11 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
                                                         : PolyCountPyramid[k - 1].texture);
         runTechnique(device);
     }
-    stages.stop(&GpuPassTimes::pyramid);
+    stages.stop("pyramid", &GpuPassTimes::pyramid);
 
     device->SetRenderTarget(0, savedTarget);
     const std::int32_t triangles = readTriangleTotal(device);
-    stages.stop(&GpuPassTimes::readbacks);
+    stages.stop("read-back", &GpuPassTimes::readbacks);
     SlotTriangleCounts[job.slot] = triangles;
     BlockTriangleCounts[block].store(0, std::memory_order_release);
     BlockVertexCounts[block].store(0, std::memory_order_relaxed);
@@ -229,7 +335,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     if (savedTarget != nullptr) savedTarget->Release();
     if (savedDepth != nullptr) savedDepth->Release();
     if (meshFailed) {
-        leavePass(passStart);
+        leavePass(passStart, pass, stages);
         return;
     }
 
@@ -238,12 +344,12 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
                  densityMapHeight, densityMapWidth * sizeof(float));
         readRows(device, CubeMap, CubeMapReadback, CubeReadback[job.slot], cubeMapHeight,
                  cubeMapWidth * 4);
-        stages.stop(&GpuPassTimes::readbacks);
+        stages.stop("read-back", &GpuPassTimes::readbacks);
     }
 
     const EngineNumber elapsed = timer();
     tBlockMap.store(elapsed, std::memory_order_relaxed);
     raiseCounter(BlockMapMax, elapsed);
     BlockMapSum.fetch_add(elapsed / 1000, std::memory_order_relaxed);
-    leavePass(passStart);
+    leavePass(passStart, pass, stages);
 }

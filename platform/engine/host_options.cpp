@@ -3,6 +3,7 @@
 #include "platform/engine/engine_host.h"
 #include "platform/engine/engine_state.h"
 #include "platform/files/bounded_file.h"
+#include "platform/trace/trace.h"
 
 #include <charconv>
 #include <cmath>
@@ -39,6 +40,8 @@ constexpr const char* usageText =
     "  --frames N             end after frame N\n"
     "  --screenshot FILE.png  write the last frame as a PNG\n"
     "  --stats FILE.json      write the run's statistics at exit\n"
+    "  --trace FILE.json      write a trace of the run's towers (Chrome trace-event\n"
+    "                         format, for Perfetto or chrome://tracing) at exit\n"
     "  --device-loss-at N     simulate a device loss in frame N\n"
     "  --shader-capability X  report shader capability X instead of the device's\n"
     "  --time-step SECONDS    advance the engine's time by SECONDS each frame, so a\n"
@@ -124,7 +127,8 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
         const bool takesValue = option == "--size" || option == "--data" || option == "--keys" ||
                                 option == "--frames" || option == "--screenshot" ||
                                 option == "--stats" || option == "--device-loss-at" ||
-                                option == "--shader-capability" || option == "--time-step";
+                                option == "--shader-capability" || option == "--time-step" ||
+                                option == "--trace";
         if (!takesValue) {
             result.error = "unknown option \"" + std::string(option) + "\"";
             return result;
@@ -180,6 +184,12 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                 return result;
             }
             options.timeStep = *step;
+        } else if (option == "--trace") {
+            if (value.empty()) {
+                result.error = bad;
+                return result;
+            }
+            options.tracePath = value;
         } else {
             const std::optional<double> capability = realNumber(value);
             if (!capability) {
@@ -231,6 +241,7 @@ int engineHostConfigure(int argc, char** argv) {
     if (!options.screenshotPath.empty())
         options.screenshotPath = absolutePath(options.screenshotPath);
     if (!options.statsPath.empty()) options.statsPath = absolutePath(options.statsPath);
+    if (!options.tracePath.empty()) options.tracePath = absolutePath(options.tracePath);
     options.dataDirectory = absolutePath(dataDirectory.string());
 
     fs::current_path(dataDirectory, error);
@@ -239,8 +250,14 @@ int engineHostConfigure(int argc, char** argv) {
                      "\": " + error.message());
         return 2;
     }
+    if (!options.tracePath.empty()) trace::startRecording();
     currentOptions = std::move(options);
     return 0;
+}
+
+const char* engineHostTracePath() {
+    return engine::hostOptions().tracePath.empty() ? nullptr
+                                                   : engine::hostOptions().tracePath.c_str();
 }
 
 const char* engineHostStatsPath() {

@@ -19,6 +19,7 @@ struct HostOptions {
     int frameLimit = 0; // 0: no limit
     std::string screenshotPath;
     std::string statsPath;
+    std::string tracePath; // empty: nothing is recorded
     int deviceLossFrame = 0; // 0: none
     std::optional<EngineNumber> shaderCapability;
     // Seconds each frame advances the engine's time; 0: real time. Unset: 1/60 s headless,
