@@ -123,7 +123,11 @@ DWORD blockWorker(LPVOID rangeRecord) {
                 block.arg("mode", mode);
                 block.arg("vertices", BlockVertexCounts[i].load(std::memory_order_relaxed));
                 block.arg("triangles", BlockTriangleCounts[i].load(std::memory_order_relaxed));
-                if (!carryOn) return 0;
+                if (!carryOn) {
+                    publishPendingGpuTimes();
+                    return 0;
+                }
             }
+    publishPendingGpuTimes();
     return 0;
 }
