@@ -109,7 +109,9 @@ void createTower() {
     }
     creatingTower.store(true);
 
+    trace::Slice refill("noise refill");
     D3DXFillVolumeTexture(NoiseVolume, fillNoiseTexel, nullptr);
+    refill.end();
     engine_frame();
     // The tower's slice spans what calculationTime measures.
     trace::Slice towerSlice("tower");
