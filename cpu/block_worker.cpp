@@ -4,8 +4,10 @@
 #include "cpu/block_meshes.h"
 #include "cpu/cpu_marching_cubes.h"
 #include "gpu/block_generation.h"
+#include "platform/trace/trace.h"
 
 #include <chrono>
+#include <string>
 
 namespace {
 
@@ -16,6 +18,7 @@ constexpr std::int32_t vertexWarningLimit = 64000;
 // BlockPublishLock, so no progress frame is drawing the block meanwhile; the triangle count is
 // zeroed first and set last, so a reader that sees it above 0 sees the complete new mesh.
 void publishBlockMesh(int i, ID3DXMesh* mesh, std::int32_t vertices, std::int32_t triangles) {
+    const trace::Slice publish("publish");
     EnterCriticalSection(&BlockPublishLock);
     BlockTriangleCounts[i].store(0, std::memory_order_release);
     if (BlockMeshes[i]) BlockMeshes[i]->Release();
@@ -34,6 +37,7 @@ void addToTotals(int i) {
 
 // Marches the slot's block on the CPU, timing it in the vertex statistics.
 void meshOnCpuTimed(int slot) {
+    const trace::Slice meshing("cpu meshing");
     timer();
     buildBlockOnCpu(0, slot);
     const EngineNumber elapsed = timer();
@@ -52,7 +56,9 @@ bool finishOnCpu(int slot, int i) {
     if (vertices > vertexWarningLimit)
         MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
 
+    trace::Slice building("mesh");
     const StagedMesh built = meshFromStaging(slot, d3dDevice);
+    building.end();
     switch (built.outcome) {
     case StagedMeshOutcome::built:
         publishBlockMesh(i, built.mesh, vertices, triangles);
@@ -75,7 +81,10 @@ void finishOnGpu(int slot, int i, std::int32_t mode) {
     if (BlockTriangleCounts[i].load(std::memory_order_relaxed) <= 0) return;
     if (mode == GpuVerticesCpuWeld) {
         // A weld that cannot be made leaves the pass's valid, unwelded mesh in place.
-        if (ID3DXMesh* welded = weldMesh(BlockMeshes[i], slot, d3dDevice))
+        trace::Slice weld("weld");
+        ID3DXMesh* welded = weldMesh(BlockMeshes[i], slot, d3dDevice);
+        weld.end();
+        if (welded)
             publishBlockMesh(i, welded, static_cast<std::int32_t>(welded->GetNumVertices()),
                              static_cast<std::int32_t>(welded->GetNumFaces()));
     }
@@ -86,10 +95,12 @@ void finishOnGpu(int slot, int i, std::int32_t mode) {
 
 DWORD blockWorker(LPVOID rangeRecord) {
     const BlockRange range = *static_cast<const BlockRange*>(rangeRecord);
+    trace::nameThisThread("worker " + std::to_string(range.slot));
     for (std::int32_t x = range.x0; x < range.x1; ++x)
         for (std::int32_t y = range.y0; y < range.y1; ++y)
             for (std::int32_t z = range.z0; z < range.z1; ++z) {
                 const int i = blockIndex(x, y, z);
+                trace::Slice block("block");
                 BlockTriangleCounts[i].store(0, std::memory_order_release);
                 BlockVertexCounts[i].store(0, std::memory_order_relaxed);
                 generateBlockOnGpu(BlockJob{range.slot, x, y, z});
@@ -106,7 +117,17 @@ DWORD blockWorker(LPVOID rangeRecord) {
                         std::chrono::steady_clock::now() - finishStart)
                         .count(),
                     std::memory_order_relaxed);
-                if (!carryOn) return 0;
+                block.arg("x", x);
+                block.arg("y", y);
+                block.arg("z", z);
+                block.arg("mode", mode);
+                block.arg("vertices", BlockVertexCounts[i].load(std::memory_order_relaxed));
+                block.arg("triangles", BlockTriangleCounts[i].load(std::memory_order_relaxed));
+                if (!carryOn) {
+                    publishPendingGpuTimes();
+                    return 0;
+                }
             }
+    publishPendingGpuTimes();
     return 0;
 }

@@ -2,12 +2,15 @@
 
 #include "engine/engine_handles.h"
 #include "gpu/gpu_resources.h"
-#include "platform/d3d9/gl_device.h"
+#include "platform/trace/trace.h"
 #include "tables/lookup_textures.h"
 
 #include <cassert>
 #include <chrono>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <thread>
 
 std::atomic<std::int32_t> SlotCalculationModes[workerCount];
 
@@ -19,24 +22,176 @@ constexpr int addressableVertexCount = 65535;
 
 using Clock = std::chrono::steady_clock;
 
-// Accumulates wall-clock milliseconds into one field of the caller's GpuPassTimes, if any.
-// Timing waits for the GPU at each stage's end, so that a stage's draws count in its own time.
-class StageTimer {
+// The GPU timestamps of one traced pass, one at its start and one after each stage, as a
+// Direct3D program takes them: bracketed by a disjoint query, with the frequency query (which
+// also places the GPU's clock on the trace's). Read back later, once the GPU has written them,
+// so that tracing adds no wait to the worker.
+class GpuStageTimestamps {
   public:
-    StageTimer(IDirect3DDevice9* device, GpuPassTimes* times)
-        : device_(device), times_(times), start_(Clock::now()) {}
-    void stop(double GpuPassTimes::*stage) {
+    explicit GpuStageTimestamps(IDirect3DDevice9* device) : device_(device) {
+        if (FAILED(device_->CreateQuery(D3DQUERYTYPE_TIMESTAMPFREQ, &frequency_)) ||
+            FAILED(device_->CreateQuery(D3DQUERYTYPE_TIMESTAMPDISJOINT, &disjoint_)))
+            return;
+        frequency_->Issue(D3DISSUE_END);
+        disjoint_->Issue(D3DISSUE_BEGIN);
+        mark(nullptr);
+    }
+    ~GpuStageTimestamps() {
+        for (IDirect3DQuery9* query : {frequency_, disjoint_})
+            if (query != nullptr) query->Release();
+        for (int i = 0; i < count_; ++i)
+            timestamps_[i]->Release();
+    }
+    GpuStageTimestamps(const GpuStageTimestamps&) = delete;
+    GpuStageTimestamps& operator=(const GpuStageTimestamps&) = delete;
+
+    // The end of stage `name` (null: the pass's start).
+    void mark(const char* name) {
+        if (disjoint_ == nullptr || count_ == maxTimestamps) return;
+        IDirect3DQuery9* query = nullptr;
+        if (FAILED(device_->CreateQuery(D3DQUERYTYPE_TIMESTAMP, &query))) return;
+        if (FAILED(query->Issue(D3DISSUE_END))) {
+            query->Release();
+            return;
+        }
+        stageNames_[count_] = name;
+        timestamps_[count_++] = query;
+    }
+
+    // After the last stage: ends the disjoint interval and sends the last timestamp on its
+    // way, so that the GPU writes it when it gets there rather than at this context's next
+    // flush, which may come after the other worker's pass.
+    void close() {
+        if (disjoint_ == nullptr || count_ == 0) return;
+        disjoint_->Issue(D3DISSUE_END);
+        timestamps_[count_ - 1]->GetData(nullptr, 0, D3DGETDATA_FLUSH);
+    }
+
+    // Puts the stage times on the gpu track once every result is there. False while some are
+    // not (and `wait` is false); true once published, or when there is nothing to publish (a
+    // query refused, or the clock jumped).
+    bool publish(bool wait) {
+        if (disjoint_ == nullptr || count_ < 2) return true;
+        UINT64 ticksPerSecond = 0;
+        BOOL jumped = TRUE;
+        UINT64 ticks[maxTimestamps] = {};
+        if (!read(frequency_, &ticksPerSecond, sizeof ticksPerSecond, wait) ||
+            !read(disjoint_, &jumped, sizeof jumped, wait))
+            return false;
+        for (int i = 0; i < count_; ++i)
+            if (!read(timestamps_[i], &ticks[i], sizeof ticks[i], wait)) return false;
+        if (failed_ || jumped || ticksPerSecond == 0) return true;
+        for (int i = 1; i < count_; ++i)
+            trace::gpuSlice(stageNames_[i], ticks[i - 1], ticks[i]);
+        return true;
+    }
+
+  private:
+    // The pass's stages: density, cells, pyramid, the total's read-back, vertices and the
+    // mesh's or the density's read-back, after the start.
+    static constexpr int maxTimestamps = 8;
+
+    // `data` holds `size` bytes, the query's data size. False while the result is not there.
+    bool read(IDirect3DQuery9* query, void* data, DWORD size, bool wait) {
+        assert(data != nullptr && size == query->GetDataSize());
+        HRESULT result;
+        while ((result = query->GetData(data, size, wait ? D3DGETDATA_FLUSH : 0)) == S_FALSE) {
+            if (!wait) return false;
+            std::this_thread::yield();
+        }
+        failed_ = failed_ || result != S_OK;
+        return true;
+    }
+
+    IDirect3DDevice9* device_;
+    IDirect3DQuery9* frequency_ = nullptr;
+    IDirect3DQuery9* disjoint_ = nullptr;
+    IDirect3DQuery9* timestamps_[maxTimestamps] = {};
+    const char* stageNames_[maxTimestamps] = {};
+    int count_ = 0;
+    bool failed_ = false;
+};
+
+// The traced passes of this thread whose timestamps are not read yet, oldest first; the
+// last ones are read by publishPendingGpuTimes.
+struct PendingTimestamps {
+    std::deque<std::unique_ptr<GpuStageTimestamps>> passes;
+
+    void publishReady() {
+        while (!passes.empty() && passes.front()->publish(false))
+            passes.pop_front();
+    }
+    // At thread exit the device's state of this thread may already be gone, and with it the
+    // context these queries belong to: whatever publishPendingGpuTimes did not read is left.
+    ~PendingTimestamps() {
+        for (auto& pass : passes)
+            static_cast<void>(pass.release());
+    }
+};
+thread_local PendingTimestamps pendingTimestamps;
+
+// The stages of one pass, for whoever watches them: the caller's GpuPassTimes (a benchmark)
+// and, while a trace is recorded, a slice per stage on the worker's track and the GPU's own
+// time per stage on the gpu track. An untraced pass without `times` reads no clock and issues
+// no query.
+class PassStages {
+  public:
+    PassStages(IDirect3DDevice9* device, GpuPassTimes* times) : times_(times) {
+        if (times_ != nullptr) {
+            *times_ = {};
+            device->CreateQuery(D3DQUERYTYPE_EVENT, &event_);
+            start_ = Clock::now();
+        }
+        if (trace::recording()) {
+            // The earlier passes' timestamps are written by now (their read-backs waited for
+            // the GPU, and the pass that held the lock since has ended): reading them here,
+            // where the device waits for nothing else, costs microseconds.
+            pendingTimestamps.publishReady();
+            traceStart_ = trace::now();
+            gpu_ = std::make_unique<GpuStageTimestamps>(device);
+        }
+    }
+    ~PassStages() {
+        if (event_ != nullptr) event_->Release();
+    }
+    PassStages(const PassStages&) = delete;
+    PassStages& operator=(const PassStages&) = delete;
+
+    // Ends the stage that began at the last stop (or at the start): `name` on the trace, and
+    // `stage` of the caller's times, which then counts until the GPU has finished the stage's
+    // draws (an event query), so that they count in their own stage and not at the next flush.
+    void stop(const char* name, double GpuPassTimes::*stage) {
+        if (gpu_ != nullptr) {
+            trace::completeSlice(name, traceStart_);
+            gpu_->mark(name);
+            traceStart_ = trace::now();
+        }
         if (times_ == nullptr) return;
-        d3d9gl::finishSubmittedWork(device_);
+        if (event_ != nullptr && SUCCEEDED(event_->Issue(D3DISSUE_END))) {
+            while (event_->GetData(nullptr, 0, D3DGETDATA_FLUSH) == S_FALSE)
+                std::this_thread::yield();
+        }
         const Clock::time_point now = Clock::now();
         times_->*stage += std::chrono::duration<double, std::milli>(now - start_).count();
         start_ = now;
     }
 
+    // At the pass's end: the GPU timestamps are sent on their way, to be read at a later pass
+    // of this thread or at its end. Reading them after the lock instead would make the worker
+    // wait for the other worker's pass (a device call first waits for what other contexts
+    // published).
+    void closeGpuTiming() {
+        if (gpu_ == nullptr) return;
+        gpu_->close();
+        pendingTimestamps.passes.push_back(std::move(gpu_));
+    }
+
   private:
-    IDirect3DDevice9* device_;
     GpuPassTimes* times_;
     Clock::time_point start_;
+    IDirect3DQuery9* event_ = nullptr;
+    double traceStart_ = 0;
+    std::unique_ptr<GpuStageTimestamps> gpu_;
 };
 
 // Begin, every pass with one quad, End. A technique that cannot begin draws nothing.
@@ -83,7 +238,7 @@ std::int32_t readTriangleTotal(IDirect3DDevice9* device) {
 // The GPU modes' mesh: createVertex and createVertexNormal, then the vertices read back into a
 // new mesh. False when the mesh could not be made (the block then stays empty).
 bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
-                  StageTimer& timer) {
+                  PassStages& stages) {
     drawInto(device, VertexTarget.surface, "createVertex");
     generationEffect->SetTexture("g_txMapDepth", DensityMap.texture);
     generationEffect->SetTexture("g_txTriTable", TriangleTableTexture);
@@ -98,7 +253,7 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
     generationEffect->SetTexture("g_txVertex", VertexTarget.texture);
     generationEffect->SetInt("g_numPolys", triangles);
     runTechnique(device);
-    timer.stop(&GpuPassTimes::vertices);
+    stages.stop("vertices", &GpuPassTimes::vertices);
 
     const int vertices = 3 * triangles;
     if (vertices > warnedVertexCount)
@@ -137,7 +292,7 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
             MeshVertexReadback.surface->UnlockRect();
         }
     }
-    timer.stop(&GpuPassTimes::readbacks);
+    stages.stop("read-back", &GpuPassTimes::readbacks);
     BlockVertexCounts[block].store(vertices, std::memory_order_relaxed);
     BlockTriangleCounts[block].store(triangles, std::memory_order_release);
     return true;
@@ -163,10 +318,12 @@ D3DXVECTOR4 renderDensityMap(IDirect3DDevice9* device, int x, int y, int z) {
 }
 
 // Every way out of the pass: its wall-clock time counts for the tower, then the lock is left.
-void leavePass(Clock::time_point passStart) {
+void leavePass(Clock::time_point passStart, trace::Slice& pass, PassStages& stages) {
     towerGpuPassNanoseconds.fetch_add(
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - passStart).count(),
         std::memory_order_relaxed);
+    pass.end();
+    stages.closeGpuTiming();
     LeaveCriticalSection(&GenerationLock);
 }
 
@@ -179,19 +336,21 @@ BlockPosition blockPosition(int x, int y, int z) {
 
 void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     IDirect3DDevice9* const device = d3dDevice;
+    trace::Slice lockWait("lock wait");
     EnterCriticalSection(&GenerationLock);
+    lockWait.end();
+    trace::Slice pass("gpu pass");
     const Clock::time_point passStart = Clock::now();
     startedBlocks.fetch_add(1, std::memory_order_relaxed);
     SlotTriangleCounts[job.slot] = 0;
     timer();
-    if (times != nullptr) *times = {};
-    StageTimer stages(device, times);
+    PassStages stages(device, times);
 
     const std::int32_t mode = CalculationMode.load(std::memory_order_relaxed);
     SlotCalculationModes[job.slot].store(mode, std::memory_order_relaxed);
     const int block = blockIndex(job.x, job.y, job.z);
     if (generationEffect == nullptr) { // its compile failed: the block stays empty
-        leavePass(passStart);
+        leavePass(passStart, pass, stages);
         return;
     }
 
@@ -202,7 +361,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     device->SetVertexDeclaration(QuadDeclaration);
 
     const D3DXVECTOR4 gPos = renderDensityMap(device, job.x, job.y, job.z);
-    stages.stop(&GpuPassTimes::density);
+    stages.stop("density", &GpuPassTimes::density);
 
     drawInto(device, CubeMap.surface, "createCubes");
     device->SetStreamSource(0, FullQuad, 0, sizeof(QuadVertex));
@@ -211,7 +370,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     generationEffect->SetTexture("g_txRay", RayTexture);
     generationEffect->SetVector("g_pos", &gPos);
     runTechnique(device);
-    stages.stop(&GpuPassTimes::cubes);
+    stages.stop("cells", &GpuPassTimes::cubes);
 
     const D3DXHANDLE sums[pyramidLevels] = {"sum1", "sum2", "sum3", "sum4"};
     for (int k = 0; k < pyramidLevels; ++k) {
@@ -220,11 +379,11 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
                                                         : PolyCountPyramid[k - 1].texture);
         runTechnique(device);
     }
-    stages.stop(&GpuPassTimes::pyramid);
+    stages.stop("pyramid", &GpuPassTimes::pyramid);
 
     device->SetRenderTarget(0, savedTarget);
     const std::int32_t triangles = readTriangleTotal(device);
-    stages.stop(&GpuPassTimes::readbacks);
+    stages.stop("read-back", &GpuPassTimes::readbacks);
     SlotTriangleCounts[job.slot] = triangles;
     BlockTriangleCounts[block].store(0, std::memory_order_release);
     BlockVertexCounts[block].store(0, std::memory_order_relaxed);
@@ -238,7 +397,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     if (savedTarget != nullptr) savedTarget->Release();
     if (savedDepth != nullptr) savedDepth->Release();
     if (meshFailed) {
-        leavePass(passStart);
+        leavePass(passStart, pass, stages);
         return;
     }
 
@@ -247,14 +406,20 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
                  densityMapHeight, densityMapWidth * sizeof(float));
         readRows(device, CubeMap, CubeMapReadback, CubeReadback[job.slot], cubeMapHeight,
                  cubeMapWidth * 4);
-        stages.stop(&GpuPassTimes::readbacks);
+        stages.stop("read-back", &GpuPassTimes::readbacks);
     }
 
     const EngineNumber elapsed = timer();
     tBlockMap.store(elapsed, std::memory_order_relaxed);
     raiseCounter(BlockMapMax, elapsed);
     BlockMapSum.fetch_add(elapsed / 1000, std::memory_order_relaxed);
-    leavePass(passStart);
+    leavePass(passStart, pass, stages);
+}
+
+void publishPendingGpuTimes() {
+    for (const auto& pass : pendingTimestamps.passes)
+        pass->publish(true);
+    pendingTimestamps.passes.clear();
 }
 
 bool renderBlockDensity(int x, int y, int z, float* destination) {

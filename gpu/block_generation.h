@@ -34,5 +34,10 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times = nullptr);
 // generation effect is absent or the read-back failed.
 bool renderBlockDensity(int x, int y, int z, float* destination);
 
+// While a trace is recorded, a pass's GPU stage times are read back at a later pass of the
+// same thread, once the GPU has written them. A thread calls this after its last pass, so that
+// they are all on the trace (it waits for the GPU).
+void publishPendingGpuTimes();
+
 // The mode the last pass on `slot` ran in, for the worker to finish the block in that mode.
 extern std::atomic<std::int32_t> SlotCalculationModes[workerCount];

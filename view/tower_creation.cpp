@@ -3,11 +3,13 @@
 #include "engine/engine_handles.h"
 #include "cpu/block_worker.h"
 #include "platform/engine/engine_host.h"
+#include "platform/trace/trace.h"
 #include "tables/lookup_textures.h"
 #include "terrain/terrain_state.h"
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 
 DWORD towerProgressIntervalMs = 5000;
 
@@ -107,8 +109,15 @@ void createTower() {
     }
     creatingTower.store(true);
 
+    trace::Slice refill("noise refill");
     D3DXFillVolumeTexture(NoiseVolume, fillNoiseTexel, nullptr);
+    refill.end();
     engine_frame();
+    // The tower's slice spans what calculationTime measures.
+    trace::Slice towerSlice("tower");
+    const std::int32_t mode = CalculationMode.load();
+    towerSlice.arg("mode", mode);
+    trace::appendMetadata("tower modes", std::to_string(mode));
     const EngineNumber startTicks = runningTime();
     resetTowerStatistics();
     EngineText* progressText = str_create("#100");
@@ -121,6 +130,7 @@ void createTower() {
     engine_frame();
     engine_frame();
     calculationTime.store((runningTime() - startTicks) / 16);
+    towerSlice.end();
     framesWhenLastTowerEnded = engineHostFramesRun();
     creatingTower.store(false);
 }

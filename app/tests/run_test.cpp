@@ -5,6 +5,7 @@
 #include "app/tests/run_gorvane.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <stb/stb_image.h>
 
@@ -14,9 +15,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <numbers>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -285,7 +288,8 @@ class TowerRun : public testing::Test {
             runs[mode] = runGorvane("",
                                     common + "--keys " + scripts[mode] + " --screenshot '" +
                                         testOutputPath(name + ".png") + "' --stats '" +
-                                        testOutputPath(name + ".json") + "'",
+                                        testOutputPath(name + ".json") + "' --trace '" +
+                                        testOutputPath(name + ".trace.json") + "'",
                                     name);
         }
         empty = runGorvane("", common + "--screenshot '" + testOutputPath("no_tower.png") + "'",
@@ -362,5 +366,88 @@ TEST_F(TowerRun, ScreenshotShowsALitTerrainOverMuchOfTheViewAndTheCounts) {
             for (int x = 0; x < 200; ++x)
                 changed += !std::equal(image.at(x, y), image.at(x, y) + 3, sky.at(x, y));
         EXPECT_GT(changed, 20);
+    }
+}
+
+// The trace of each tower against its statistics: the workers' GPU passes sum to BlockMapSum,
+// the tower's slice lasts calculationTime, every block has its slice, and every track nests.
+struct TraceSlice {
+    std::string name;
+    double begin, end; // microseconds
+    nlohmann::json args;
+};
+
+// Whether the slices of one track, each inside the one that encloses its start, nest properly.
+bool nestsProperly(std::vector<TraceSlice> slices, std::string* problem) {
+    std::sort(slices.begin(), slices.end(), [](const TraceSlice& a, const TraceSlice& b) {
+        return a.begin != b.begin ? a.begin < b.begin : a.end > b.end;
+    });
+    constexpr double rounding = 0.01; // microseconds lost in the file's decimal numbers
+    std::vector<const TraceSlice*> open;
+    for (const TraceSlice& slice : slices) {
+        while (!open.empty() && open.back()->end <= slice.begin + rounding)
+            open.pop_back();
+        if (!open.empty() && slice.end > open.back()->end + rounding) {
+            *problem = slice.name + " at " + std::to_string(slice.begin) + " overlaps the end of " +
+                       open.back()->name + " at " + std::to_string(open.back()->end);
+            return false;
+        }
+        open.push_back(&slice);
+    }
+    return true;
+}
+
+TEST_F(TowerRun, TraceAgreesWithTheStatisticsAndNestsOnEveryTrack) {
+    for (int mode = 0; mode < 3; ++mode) {
+        SCOPED_TRACE(testing::Message() << "mode " << mode);
+        ASSERT_EQ(runs[mode].status, 0) << runs[mode].errors;
+        const nlohmann::json trace = nlohmann::json::parse(
+            readWholeFile(testOutputPath("tower" + std::to_string(mode) + ".trace.json")));
+        std::map<int, std::string> trackNames;
+        std::map<std::string, std::vector<TraceSlice>> tracks;
+        for (const nlohmann::json& event : trace.at("traceEvents")) {
+            if (event.at("ph") == "M" && event.at("name") == "thread_name")
+                trackNames[event.at("tid")] = event.at("args").at("name");
+        }
+        for (const nlohmann::json& event : trace.at("traceEvents")) {
+            if (event.at("ph") != "X") continue;
+            const double begin = event.at("ts");
+            tracks[trackNames.at(event.at("tid"))].push_back(
+                {event.at("name"), begin, begin + event.at("dur").get<double>(),
+                 event.value("args", nlohmann::json::object())});
+        }
+        const std::string json = stats(mode);
+        const double blockMapSum = jsonNumberField(json, "BlockMapSum").value_or(0);
+        const double calculationTime = jsonNumberField(json, "calculationTime").value_or(0);
+
+        std::vector<TraceSlice> towers;
+        for (const TraceSlice& slice : tracks["main"])
+            if (slice.name == "tower") towers.push_back(slice);
+        ASSERT_EQ(towers.size(), 1u);
+        EXPECT_EQ(towers[0].args.at("mode"), mode);
+        EXPECT_NEAR((towers[0].end - towers[0].begin) * 1e-6, calculationTime,
+                    1.0 / 16 + 0.02 * calculationTime);
+
+        double passSeconds = 0;
+        for (const char* worker : {"worker 0", "worker 1"}) {
+            int blocks = 0;
+            for (const TraceSlice& slice : tracks[worker]) {
+                if (slice.name == "gpu pass") passSeconds += (slice.end - slice.begin) * 1e-6;
+                if (slice.name != "block") continue;
+                ++blocks;
+                EXPECT_EQ(slice.args.at("mode"), mode);
+                EXPECT_TRUE(slice.args.contains("triangles") && slice.args.contains("x"));
+            }
+            EXPECT_EQ(blocks, 256) << worker;
+        }
+        EXPECT_GT(blockMapSum, 0);
+        EXPECT_NEAR(passSeconds, blockMapSum, 0.05 * blockMapSum);
+
+        // The GPU's own stage times, read from its timestamps.
+        EXPECT_GE(tracks["gpu"].size(), 512u * 4);
+        for (const auto& [name, slices] : tracks) {
+            std::string problem;
+            EXPECT_TRUE(nestsProperly(slices, &problem)) << name << ": " << problem;
+        }
     }
 }

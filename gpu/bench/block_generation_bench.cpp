@@ -1,5 +1,6 @@
 // One GPU block pass per iteration, in each calculation mode, over a fixed set of blocks at the
-// ground (where the surface runs), with the time of each stage as counters in milliseconds.
+// ground (where the surface runs): as a tower's worker runs it (blockPass), and with the time of
+// each stage as counters in milliseconds (blockGeneration; each stage then waits for the GPU).
 //   build/release/gpu/bench_block_generation [--benchmark_repetitions=3]
 #include "app/startup.h"
 #include "gpu/block_generation.h"
@@ -63,6 +64,23 @@ void blockGeneration(benchmark::State& state, CalculationModeValue mode) {
     state.counters["triangles"] = perBlock(triangles);
 }
 
+// The pass as a tower's worker runs it: no stage times and, without --trace, no trace.
+void blockPass(benchmark::State& state, CalculationModeValue mode) {
+    startProgram();
+    CalculationMode.store(mode);
+    const std::vector<BlockJob> blocks = groundBlocks();
+    std::size_t next = 0;
+    for (auto _ : state)
+        generateBlockOnGpu(blocks[next++ % blocks.size()]);
+}
+
+BENCHMARK_CAPTURE(blockPass, CpuMeshGpuDensity, CpuMeshGpuDensity)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(48);
+BENCHMARK_CAPTURE(blockPass, GpuOnly, GpuOnly)->Unit(benchmark::kMillisecond)->Iterations(48);
+BENCHMARK_CAPTURE(blockPass, GpuVerticesCpuWeld, GpuVerticesCpuWeld)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(48);
 BENCHMARK_CAPTURE(blockGeneration, CpuMeshGpuDensity, CpuMeshGpuDensity)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(48);

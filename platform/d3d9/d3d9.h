@@ -15,6 +15,7 @@
 // Windows types and results that only Direct3D uses (the base types come from windows.h)
 // ---------------------------------------------------------------------------------------------
 using ULONG = std::uint32_t;
+using UINT64 = std::uint64_t;
 using FLOAT = float;
 using HRESULT = std::int32_t;
 using D3DCOLOR = DWORD;
@@ -361,6 +362,30 @@ struct IDirect3DVertexDeclaration9 : IUnknown {
     ~IDirect3DVertexDeclaration9() = default;
 };
 
+// Queries: GPU timestamps and events (gl_device.h, "Queries", says how they map onto GL).
+enum D3DQUERYTYPE : DWORD {
+    D3DQUERYTYPE_EVENT = 8,              // BOOL: TRUE once the GPU passed the Issue
+    D3DQUERYTYPE_TIMESTAMP = 10,         // UINT64: the GPU's clock when it passed the Issue
+    D3DQUERYTYPE_TIMESTAMPDISJOINT = 11, // BOOL: whether the clock jumped between BEGIN and END
+    D3DQUERYTYPE_TIMESTAMPFREQ = 12,     // UINT64: timestamp ticks per second
+};
+constexpr DWORD D3DISSUE_END = 1u << 0;
+constexpr DWORD D3DISSUE_BEGIN = 1u << 1;
+constexpr DWORD D3DGETDATA_FLUSH = 1u << 0;
+
+struct IDirect3DQuery9 : IUnknown {
+    virtual HRESULT GetDevice(IDirect3DDevice9** ppDevice) = 0;
+    virtual D3DQUERYTYPE GetType() = 0;
+    virtual DWORD GetDataSize() = 0;
+    virtual HRESULT Issue(DWORD dwIssueFlags) = 0;
+    // S_OK with the result in pData, S_FALSE while the GPU has not got there. pData may be null
+    // with dwSize 0 to poll; otherwise dwSize is GetDataSize().
+    virtual HRESULT GetData(void* pData, DWORD dwSize, DWORD dwGetDataFlags) = 0;
+
+  protected:
+    ~IDirect3DQuery9() = default;
+};
+
 struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT CreateTexture(UINT Width, UINT Height, UINT Levels, DWORD Usage,
                                   D3DFORMAT Format, D3DPOOL Pool, IDirect3DTexture9** ppTexture,
@@ -377,6 +402,8 @@ struct IDirect3DDevice9 : IUnknown {
                                       HANDLE* pSharedHandle) = 0;
     virtual HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements,
                                             IDirect3DVertexDeclaration9** ppDecl) = 0;
+    // ppQuery null: S_OK when the type is supported, D3DERR_NOTAVAILABLE when not.
+    virtual HRESULT CreateQuery(D3DQUERYTYPE Type, IDirect3DQuery9** ppQuery) = 0;
 
     virtual HRESULT GetRenderTarget(DWORD RenderTargetIndex,
                                     IDirect3DSurface9** ppRenderTarget) = 0;

@@ -221,7 +221,20 @@ ContextState& ContextPool::bind() {
         }
     }
     deleteQueued();
+    if (!slot.retiredQueries.empty()) {
+        glDeleteQueries(static_cast<GLsizei>(slot.retiredQueries.size()),
+                        slot.retiredQueries.data());
+        slot.retiredQueries.clear();
+    }
     return slot.state;
+}
+
+void ContextPool::deleteQuery(int slotIndex, GLuint name) {
+    std::lock_guard lock(mutex_);
+    if (slotIndex == thisThreadSlot() && currentOnThisThread())
+        glDeleteQueries(1, &name);
+    else
+        slots_[static_cast<std::size_t>(slotIndex)]->retiredQueries.push_back(name);
 }
 
 void ContextPool::deleteQueued() {

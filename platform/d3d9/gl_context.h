@@ -95,6 +95,12 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     // open batch sampled it has published, so that the reads queued there are complete first.
     void retireTexture(GLuint name, std::uint64_t id);
 
+    // Timer query objects, which belong to one context: the calling thread's slot (-1 before
+    // its first bind), and the deletion of a query of `slotIndex`, now when that is the calling
+    // thread's context, else at that context's next bind.
+    int currentSlot() const { return thisThreadSlot(); }
+    void deleteQuery(int slotIndex, GLuint name);
+
     GLFWwindow* window() const;
     bool isWindowThread() const;
     // Windowed pools: destroys the hidden windows now (on the main thread, where GLFW wants
@@ -117,6 +123,7 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
         std::vector<std::uint64_t> seen;   // serial of each other slot's fence already waited
         std::vector<std::uint64_t> writes; // render targets drawn since the last fence
         std::vector<std::uint64_t> reads;  // textures sampled since the last fence
+        std::vector<GLuint> retiredQueries; // this context's queries to delete at its bind
     };
     // A shared object waiting for deletion, and the fence serial each listed slot must pass
     // first (slot index, serial of its fence when the object was queued).

@@ -66,11 +66,6 @@ void publishWrites(IDirect3DDevice9* device) {
     pool.publish();
 }
 
-void finishSubmittedWork(IDirect3DDevice9* device) {
-    asDevice(device)->contextPool().bind();
-    glFinish();
-}
-
 void setProgram(IDirect3DDevice9* device, GLuint program) {
     asDevice(device)->setProgram(program);
 }

@@ -102,6 +102,24 @@
 // - Refused calls: every D3DERR_INVALIDCALL has a named cause, which the environment variable
 //   GORVANE_D3D_DEBUG=1 prints on standard error as "d3d9: <call> refused: <reason>"
 //   (refusal.h).
+//
+// Queries (IDirect3DQuery9)
+// - D3DQUERYTYPE_TIMESTAMP is a GL_TIMESTAMP query object written by glQueryCounter at Issue:
+//   the GPU's clock in nanoseconds when it reached that point of the command stream. GL query
+//   objects are not shared between contexts, so a timestamp query belongs to the context of
+//   the thread that first issued it; Issue or GetData on another thread is refused. Each
+//   thread that times its GPU work makes its own queries.
+// - D3DQUERYTYPE_TIMESTAMPFREQ answers 1,000,000,000 (GL timestamps count nanoseconds). While a
+//   trace is recorded (platform/trace/trace.h), its first Issue also tells the recorder where
+//   the GPU's clock stands on the trace's (glGetInteger64v(GL_TIMESTAMP) against the trace
+//   clock), so that the timestamps of GPU slices land on the trace's time line.
+// - D3DQUERYTYPE_TIMESTAMPDISJOINT answers FALSE: GL has no disjoint query on the desktop
+//   (only OpenGL ES's EXT_disjoint_timer_query), and GL_TIMESTAMP is specified as one
+//   monotonic clock, so the layer never reports a frequency change between BEGIN and END.
+// - D3DQUERYTYPE_EVENT is a fence sync left, and flushed, at Issue; GetData answers TRUE once
+//   the GPU has finished everything the issuing context submitted before it. Fences are shared
+//   by the contexts of the device, so any thread may poll it.
+// - GetData returns S_FALSE while the result is not there, never waits.
 #pragma once
 
 #include "d3d9.h"
@@ -141,11 +159,6 @@ void bindThreadContext(IDirect3DDevice9* device);
 // it after GL work of your own that another thread will use (a linked program, a texture
 // written with raw GL).
 void publishWrites(IDirect3DDevice9* device);
-
-// Waits until the GPU has finished everything the calling thread's context submitted. For
-// measurements only: a caller that times the stages of its GPU work calls it at each stage's
-// end, since draws otherwise run later, at the next flush.
-void finishSubmittedWork(IDirect3DDevice9* device);
 
 // The linked GLSL program that draws use: device-wide state, like a bound vertex and pixel
 // shader pair. 0 draws nothing. Program objects are shared by all contexts; set uniforms on

@@ -294,6 +294,31 @@ class VertexDeclaration final : public IDirect3DVertexDeclaration9, public Resou
     std::uint32_t streamMask_ = 0;
 };
 
+// A query (gl_device_queries.cpp). Timestamps are GL query objects, which are not shared
+// between contexts: one belongs to the context of the thread that first issued it. Events are
+// fence syncs, which every context of the share group sees.
+class Query final : public IDirect3DQuery9, public Resource {
+  public:
+    Query(Device* device, D3DQUERYTYPE type) : Resource(device, false, true), type_(type) {}
+    ULONG AddRef() override { return addPublic(); }
+    ULONG Release() override { return releasePublic(); }
+    HRESULT GetDevice(IDirect3DDevice9** ppDevice) override { return deviceOut(ppDevice); }
+    D3DQUERYTYPE GetType() override { return type_; }
+    DWORD GetDataSize() override;
+    HRESULT Issue(DWORD dwIssueFlags) override;
+    HRESULT GetData(void* pData, DWORD dwSize, DWORD dwGetDataFlags) override;
+
+  private:
+    ~Query() override;
+
+    const D3DQUERYTYPE type_;
+    std::mutex mutex_;
+    bool issued_ = false; // an Issue(D3DISSUE_END) happened
+    GLsync fence_ = nullptr;
+    GLuint timerQuery_ = 0;
+    int ownerSlot_ = -1; // the context slot of timerQuery_
+};
+
 // The device. Its members are defined by role: gl_device_lifetime.cpp (making, references,
 // reset), gl_device_creation.cpp (Create*), gl_device_state.cpp (Set*/Get* and defaults),
 // gl_device_pipeline.cpp (applying the state to a context, batch bookkeeping),
@@ -324,6 +349,7 @@ class Device final : public IDirect3DDevice9 {
                               HANDLE* pSharedHandle) override;
     HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* pVertexElements,
                                     IDirect3DVertexDeclaration9** ppDecl) override;
+    HRESULT CreateQuery(D3DQUERYTYPE Type, IDirect3DQuery9** ppQuery) override;
 
     HRESULT GetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9** ppRenderTarget) override;
     HRESULT SetRenderTarget(DWORD RenderTargetIndex, IDirect3DSurface9* pRenderTarget) override;

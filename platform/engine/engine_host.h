@@ -16,6 +16,10 @@
 //                        work takes, do not count
 //   --screenshot FILE    writes the last frame drawn as a PNG when the engine ends
 //   --stats FILE         where main writes the run's statistics (JSON) at exit
+//   --trace FILE         records the run's towers (frames, the workers' blocks and locks,
+//                        the GPU's stage times) and main writes them at exit as a Chrome
+//                        trace-event JSON file (platform/trace/trace.h); without it nothing is
+//                        recorded
 //   --device-loss-at N   simulates a device loss in frame N (the first frame from N on that
 //                        does not run inside a key hook): device-lost hook, device reset,
 //                        device-reset hook
@@ -47,6 +51,7 @@ int engineHostConfigure(int argc, char** argv);
 // For main at exit.
 const char* engineHostStatsPath();      // null when --stats was not given
 const char* engineHostScreenshotPath(); // null when --screenshot was not given
+const char* engineHostTracePath();      // null when --trace was not given
 // True when the screenshot was asked for and could not be written completely (the problem was
 // reported on standard error); the run must not pass for a clean one.
 bool engineHostScreenshotFailed();

@@ -12,6 +12,7 @@
 #include "platform/engine/level_format.h"
 #include "platform/engine/window_input.h"
 #include "platform/files/bounded_file.h"
+#include "platform/trace/trace.h"
 
 #include <GLFW/glfw3.h>
 #include <stb_image_write.h>
@@ -332,6 +333,10 @@ EngineSlotTable* engine_open(const char* commandLine, void* /*reserved*/) {
         runRecord().renderer = d3d9gl::rendererName(runtime.device);
         diagnostic("renderer: " + runRecord().renderer);
     }
+    trace::nameThisThread("main");
+    trace::setMetadata("renderer", runRecord().renderer);
+    trace::setMetadata("back buffer",
+                       std::to_string(runtime.width) + "x" + std::to_string(runtime.height));
     setSlotTableDevice(runtime.device);
     runtime.fixedFrameDuration = fixedFrameDuration();
     runtime.openTime = runtime.lastFrameStart = Clock::now();
@@ -345,6 +350,8 @@ int engine_frame() {
         return 0;
     }
     waitForFrameRateLimit();
+    // Frames inside a key hook are a tower's progress frames (and its first and closing ones).
+    const trace::Slice frameSlice(runtime.hookDepth > 0 ? "progress frame" : "frame");
     const Clock::time_point frameStart = Clock::now();
     // Frames drawn inside a key hook (a tower's progress frames, as many as its work takes) do
     // not count: scripts and the frame limit count the same frames on a fast or slow machine.

@@ -3,6 +3,7 @@
 #include "platform/engine/engine_host.h"
 #include "platform/engine/engine_state.h"
 #include "platform/files/bounded_file.h"
+#include "platform/trace/trace.h"
 
 #include <charconv>
 #include <cmath>
@@ -42,6 +43,8 @@ constexpr const char* usageText =
     "  --export FILE          write the Tower after the last frame: FILE.glb (glTF binary),\n"
     "                         FILE.ply (binary) or FILE.obj\n"
     "  --export-density DIR   write each block's density field and index.json into DIR\n"
+    "  --trace FILE.json      write a trace of the run's towers (Chrome trace-event\n"
+    "                         format, for Perfetto or chrome://tracing) at exit\n"
     "  --device-loss-at N     simulate a device loss in frame N\n"
     "  --shader-capability X  report shader capability X instead of the device's\n"
     "  --time-step SECONDS    advance the engine's time by SECONDS each frame, so a\n"
@@ -134,7 +137,8 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                                 option == "--frames" || option == "--screenshot" ||
                                 option == "--stats" || option == "--device-loss-at" ||
                                 option == "--shader-capability" || option == "--time-step" ||
-                                option == "--export" || option == "--export-density";
+                                option == "--export" || option == "--export-density" ||
+                                option == "--trace";
         if (!takesValue) {
             result.error = "unknown option \"" + std::string(option) + "\"";
             return result;
@@ -202,6 +206,12 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                 return result;
             }
             options.timeStep = *step;
+        } else if (option == "--trace") {
+            if (value.empty()) {
+                result.error = bad;
+                return result;
+            }
+            options.tracePath = value;
         } else {
             const std::optional<double> capability = realNumber(value);
             if (!capability) {
@@ -257,6 +267,7 @@ int engineHostConfigure(int argc, char** argv) {
     if (!options.exportDensityDirectory.empty())
         options.exportDensityDirectory = absolutePath(options.exportDensityDirectory);
     options.startDirectory = fs::current_path(error).string();
+    if (!options.tracePath.empty()) options.tracePath = absolutePath(options.tracePath);
     options.dataDirectory = absolutePath(dataDirectory.string());
 
     fs::current_path(dataDirectory, error);
@@ -265,8 +276,14 @@ int engineHostConfigure(int argc, char** argv) {
                      "\": " + error.message());
         return 2;
     }
+    if (!options.tracePath.empty()) trace::startRecording();
     currentOptions = std::move(options);
     return 0;
+}
+
+const char* engineHostTracePath() {
+    return engine::hostOptions().tracePath.empty() ? nullptr
+                                                   : engine::hostOptions().tracePath.c_str();
 }
 
 const char* engineHostStatsPath() {

@@ -22,6 +22,7 @@ struct HostOptions {
     std::string exportPath;             // --export: .glb, .ply or .obj
     std::string exportDensityDirectory; // --export-density
     std::string startDirectory;         // the working directory before the data directory
+    std::string tracePath; // empty: nothing is recorded
     int deviceLossFrame = 0; // 0: none
     std::optional<EngineNumber> shaderCapability;
     // Seconds each frame advances the engine's time; 0: real time. Unset: 1/60 s headless,

@@ -2,7 +2,8 @@
 // time under one lock while the main thread renders its own target under the same lock, with
 // buffers created, filled and released outside it; work published by one context is seen by
 // another, and use of another thread's open batch is reported; objects released on a thread
-// without a context are deleted later.
+// without a context are deleted later; queries time a thread's own work and events are seen by
+// every thread.
 #include "gl_test_support.h"
 
 #include <gtest/gtest.h>
@@ -384,6 +385,73 @@ TEST(Threads, ReleaseWithoutContextDeletesLater) {
     EXPECT_TRUE(glIsBuffer(static_cast<GLuint>(name))) << "queued, not deleted yet";
     bindThreadContext(device);
     EXPECT_FALSE(glIsBuffer(static_cast<GLuint>(name)));
+}
+
+// Polls a query as a Direct3D program does; `data` holds `size` bytes.
+HRESULT waitForQuery(IDirect3DQuery9* query, void* data, DWORD size) {
+    HRESULT result;
+    while ((result = query->GetData(data, size, D3DGETDATA_FLUSH)) == S_FALSE)
+        std::this_thread::yield();
+    return result;
+}
+
+// Timestamps bracket a thread's own draw and belong to its context; an event left by one
+// thread is seen as passed from another once the GPU got there.
+TEST(Threads, TimestampsBelongToTheirThreadAndEventsAreSeenByEveryThread) {
+    Fixture fixture;
+    ASSERT_TRUE(fixture.make());
+    IDirect3DDevice9* device = fixture.device.get();
+    Ref<IDirect3DTexture9> target;
+    ASSERT_EQ(fixture.createTexture(D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT, target.out()), S_OK);
+    Ref<IDirect3DVertexBuffer9> quad = fixture.makeQuadBuffer();
+
+    Ref<IDirect3DQuery9> frequency, disjoint, before, after, event;
+    ASSERT_EQ(device->CreateQuery(D3DQUERYTYPE_TIMESTAMPFREQ, frequency.out()), S_OK);
+    ASSERT_EQ(device->CreateQuery(D3DQUERYTYPE_TIMESTAMPDISJOINT, disjoint.out()), S_OK);
+    ASSERT_EQ(device->CreateQuery(D3DQUERYTYPE_TIMESTAMP, before.out()), S_OK);
+    ASSERT_EQ(device->CreateQuery(D3DQUERYTYPE_TIMESTAMP, after.out()), S_OK);
+    ASSERT_EQ(device->CreateQuery(D3DQUERYTYPE_EVENT, event.out()), S_OK);
+    EXPECT_EQ(device->CreateQuery(D3DQUERYTYPE_TIMESTAMP, nullptr), S_OK) << "supported";
+    UINT64 ticks[2] = {};
+    EXPECT_EQ(before->GetData(&ticks[0], sizeof ticks[0], 0), D3DERR_INVALIDCALL) << "not issued";
+    EXPECT_EQ(before->Issue(D3DISSUE_BEGIN), D3DERR_INVALIDCALL);
+
+    ASSERT_EQ(disjoint->Issue(D3DISSUE_BEGIN), S_OK);
+    ASSERT_EQ(before->Issue(D3DISSUE_END), S_OK);
+    fixture.drawValue(fixture.surfaceOf(target.get()).get(), quad.get(), 2.0f);
+    ASSERT_EQ(after->Issue(D3DISSUE_END), S_OK);
+    ASSERT_EQ(event->Issue(D3DISSUE_END), S_OK);
+    ASSERT_EQ(disjoint->Issue(D3DISSUE_END), S_OK);
+    ASSERT_EQ(frequency->Issue(D3DISSUE_END), S_OK);
+
+    // Another thread sees the event pass, cannot use this thread's timestamps, and times its
+    // own work with its own.
+    std::thread([&] {
+        BOOL passed = FALSE;
+        EXPECT_EQ(waitForQuery(event.get(), &passed, sizeof passed), S_OK);
+        EXPECT_EQ(passed, TRUE);
+        UINT64 foreign = 0;
+        EXPECT_EQ(before->GetData(&foreign, sizeof foreign, 0), D3DERR_INVALIDCALL);
+        EXPECT_EQ(after->Issue(D3DISSUE_END), D3DERR_INVALIDCALL);
+        Ref<IDirect3DQuery9> own;
+        ASSERT_EQ(device->CreateQuery(D3DQUERYTYPE_TIMESTAMP, own.out()), S_OK);
+        ASSERT_EQ(own->Issue(D3DISSUE_END), S_OK);
+        EXPECT_EQ(waitForQuery(own.get(), &foreign, sizeof foreign), S_OK);
+    }).join();
+
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(waitForQuery((i == 0 ? before : after).get(), &ticks[i], sizeof ticks[i]), S_OK);
+    EXPECT_GT(ticks[0], 0u);
+    EXPECT_GE(ticks[1], ticks[0]);
+    UINT64 ticksPerSecond = 0;
+    EXPECT_EQ(waitForQuery(frequency.get(), &ticksPerSecond, sizeof ticksPerSecond), S_OK);
+    EXPECT_EQ(ticksPerSecond, 1000000000u);
+    BOOL jumped = TRUE;
+    EXPECT_EQ(waitForQuery(disjoint.get(), &jumped, sizeof jumped), S_OK);
+    EXPECT_EQ(jumped, FALSE);
+    EXPECT_EQ(event->GetData(&ticks[0], sizeof ticks[0], 0), D3DERR_INVALIDCALL) << "wrong size";
+    // The draw between the timestamps took time on the GPU's clock, well under a second.
+    EXPECT_LT(ticks[1] - ticks[0], ticksPerSecond);
 }
 
 } // namespace
