@@ -12,6 +12,7 @@
 #include "platform/win32/msvcrt.h"
 #include "tables/lookup_textures.h"
 
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -286,6 +287,27 @@ TEST_F(GpuBlockPass, WarnsAbove64000VerticesAndGivesUpAbove65535) {
     }
     EXPECT_EQ(startedBlocks - startedBefore, 8) << "every job counts, the failed one too";
     EXPECT_GE(BlockMapSum, mapSumBefore);
+}
+
+// The largest block that gets a mesh fills VertexTarget to its last rows. Poisoned beforehand,
+// any texel the pass leaves unwritten shows as a vertex off the CPU's triangles.
+TEST_F(GpuBlockPass, LargestMeshIsTheCpuTrianglesOverAPoisonedVertexTarget) {
+    SwappedGenerationEffect effect(kCountedPointsDensity);
+    ASSERT_TRUE(effect.ok());
+    const BlockJob largest{0, 2, 0, 0};
+    ASSERT_EQ(generateIn(CpuMeshGpuDensity, largest), 21845);
+    buildBlockOnCpu(0, 0);
+    const std::vector<Triangle> cpu = stagedTriangles(0);
+    ASSERT_EQ(cpu.size(), 21845u);
+
+    d3d9gl::bindThreadContext(d3dDevice);
+    const float poison[4] = {NAN, NAN, NAN, NAN};
+    glClearTexImage(d3d9gl::textureName(VertexTarget.texture), 0, GL_RGBA, GL_FLOAT, poison);
+    ASSERT_EQ(generateIn(GpuOnly, {1, 2, 0, 0}), 21845);
+    std::string why;
+    EXPECT_TRUE(sameTriangleSets(cpu, meshTriangles(BlockMeshes[blockIndex(2, 0, 0)]), 1e-4f,
+                                 &why))
+        << why;
 }
 
 TEST_F(GpuBlockPass, ModeZeroLeavesTheMaximumVertexBlockAlone) {
