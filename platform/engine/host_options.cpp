@@ -40,6 +40,8 @@ constexpr const char* usageText =
     "  --screenshot FILE.png  write the last frame as a PNG\n"
     "  --stats FILE.json      write the run's statistics at exit\n"
     "  --device-loss-at N     simulate a device loss in frame N\n"
+    "  --device-loss-in-tower K  simulate a device loss in the K-th progress frame of the\n"
+    "                         next tower\n"
     "  --shader-capability X  report shader capability X instead of the device's\n"
     "  --time-step SECONDS    advance the engine's time by SECONDS each frame, so a\n"
     "                         scripted run ends the same on any machine; 0: real time\n"
@@ -124,6 +126,7 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
         const bool takesValue = option == "--size" || option == "--data" || option == "--keys" ||
                                 option == "--frames" || option == "--screenshot" ||
                                 option == "--stats" || option == "--device-loss-at" ||
+                                option == "--device-loss-in-tower" ||
                                 option == "--shader-capability" || option == "--time-step";
         if (!takesValue) {
             result.error = "unknown option \"" + std::string(option) + "\"";
@@ -160,13 +163,16 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                 return result;
             }
             options.keyScript = std::move(parsed.holds);
-        } else if (option == "--frames" || option == "--device-loss-at") {
+        } else if (option == "--frames" || option == "--device-loss-at" ||
+                   option == "--device-loss-in-tower") {
             const std::optional<int> frame = wholeNumber(value, 1, 1 << 30);
             if (!frame) {
                 result.error = bad + " (a frame number from 1)";
                 return result;
             }
-            (option == "--frames" ? options.frameLimit : options.deviceLossFrame) = *frame;
+            (option == "--frames"           ? options.frameLimit
+             : option == "--device-loss-at" ? options.deviceLossFrame
+                                            : options.deviceLossTowerFrame) = *frame;
         } else if (option == "--screenshot" || option == "--stats") {
             if (value.empty()) {
                 result.error = bad;
@@ -240,6 +246,7 @@ int engineHostConfigure(int argc, char** argv) {
         return 2;
     }
     currentOptions = std::move(options);
+    runRecord().towerDeviceLossArmed = currentOptions.deviceLossTowerFrame > 0;
     return 0;
 }
 
