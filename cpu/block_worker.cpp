@@ -14,25 +14,46 @@ namespace {
 // A block of more vertices than this is announced before its mesh is built.
 constexpr std::int32_t vertexWarningLimit = 64000;
 
-// Installs `mesh` as block i's mesh with its counts, releasing the mesh it replaces. Under
-// BlockPublishLock, so no progress frame is drawing the block meanwhile; the triangle count is
-// zeroed first and set last, so a reader that sees it above 0 sees the complete new mesh.
-void publishBlockMesh(int i, ID3DXMesh* mesh, std::int32_t vertices, std::int32_t triangles) {
+// Installs the slot's unpublished mesh as block i's mesh with its counts, releasing the mesh it
+// replaces; a device loss since the mesh was made has released it, and the block stays empty.
+// Under BlockPublishLock, so no progress frame is drawing the block meanwhile; the triangle count
+// is zeroed first and set last, so a reader that sees it above 0 sees the complete new mesh.
+// False when there was no mesh to publish.
+bool publishSlotMesh(int slot, int i) {
     const trace::Slice publish("publish");
     EnterCriticalSection(&BlockPublishLock);
-    BlockTriangleCounts[i].store(0, std::memory_order_release);
-    if (BlockMeshes[i]) BlockMeshes[i]->Release();
-    BlockMeshes[i] = mesh;
-    BlockVertexCounts[i].store(vertices, std::memory_order_relaxed);
-    BlockTriangleCounts[i].store(triangles, std::memory_order_release);
+    ID3DXMesh* const mesh = SlotUnpublishedMeshes[slot];
+    SlotUnpublishedMeshes[slot] = nullptr;
+    if (mesh != nullptr) {
+        BlockTriangleCounts[i].store(0, std::memory_order_release);
+        if (BlockMeshes[i]) BlockMeshes[i]->Release();
+        BlockMeshes[i] = mesh;
+        BlockVertexCounts[i].store(static_cast<std::int32_t>(mesh->GetNumVertices()),
+                                   std::memory_order_relaxed);
+        BlockTriangleCounts[i].store(static_cast<std::int32_t>(mesh->GetNumFaces()),
+                                     std::memory_order_release);
+    }
     LeaveCriticalSection(&BlockPublishLock);
+    return mesh != nullptr;
 }
 
+// Adds a block with triangles (a device loss may have emptied it since it was made).
 void addToTotals(int i) {
+    const std::int32_t triangles = BlockTriangleCounts[i].load(std::memory_order_acquire);
+    if (triangles <= 0) return;
     vertexCount.fetch_add(BlockVertexCounts[i].load(std::memory_order_relaxed),
                           std::memory_order_relaxed);
-    polygonCount.fetch_add(BlockTriangleCounts[i].load(std::memory_order_relaxed),
-                           std::memory_order_relaxed);
+    polygonCount.fetch_add(triangles, std::memory_order_relaxed);
+}
+
+// After a failed mesh creation: both counts 0 and no mesh.
+void emptyBlock(int i) {
+    EnterCriticalSection(&BlockPublishLock);
+    BlockTriangleCounts[i].store(0, std::memory_order_release);
+    BlockVertexCounts[i].store(0, std::memory_order_relaxed);
+    if (BlockMeshes[i]) BlockMeshes[i]->Release();
+    BlockMeshes[i] = nullptr;
+    LeaveCriticalSection(&BlockPublishLock);
 }
 
 // Marches the slot's block on the CPU, timing it in the vertex statistics.
@@ -56,20 +77,24 @@ bool finishOnCpu(int slot, int i) {
     if (vertices > vertexWarningLimit)
         MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
 
-    trace::Slice building("mesh");
-    const StagedMesh built = meshFromStaging(slot, d3dDevice);
-    building.end();
-    switch (built.outcome) {
+    StagedMeshOutcome outcome;
+    {
+        const MeshWorkScope work;
+        const trace::Slice building("mesh");
+        const StagedMesh built = meshFromStaging(slot, d3dDevice);
+        outcome = built.outcome;
+        SlotUnpublishedMeshes[slot] = built.mesh;
+    }
+    switch (outcome) {
     case StagedMeshOutcome::built:
-        publishBlockMesh(i, built.mesh, vertices, triangles);
-        addToTotals(i);
+        if (publishSlotMesh(slot, i)) addToTotals(i);
         return true;
     case StagedMeshOutcome::copyFailed:
         // The block stays empty (both counts 0), as if it had no surface.
         return true;
     case StagedMeshOutcome::creationFailed:
         MessageBoxA(nullptr, "Error while creating Mesh", "Error", MB_OK);
-        publishBlockMesh(i, nullptr, 0, 0);
+        emptyBlock(i);
         return false;
     }
     return true;
@@ -78,15 +103,17 @@ bool finishOnCpu(int slot, int i) {
 // The GPU modes' finish: the pass's mesh as it is (the pass set the block's counts from it), or
 // welded.
 void finishOnGpu(int slot, int i, std::int32_t mode) {
-    if (BlockTriangleCounts[i].load(std::memory_order_relaxed) <= 0) return;
     if (mode == GpuVerticesCpuWeld) {
+        {
+            // Inside mesh work, the pass's mesh is not released under the weld; a device loss
+            // since the pass has released it already and emptied the block.
+            const MeshWorkScope work;
+            if (BlockTriangleCounts[i].load(std::memory_order_acquire) <= 0) return;
+            const trace::Slice weld("weld");
+            SlotUnpublishedMeshes[slot] = weldMesh(BlockMeshes[i], slot, d3dDevice);
+        }
         // A weld that cannot be made leaves the pass's valid, unwelded mesh in place.
-        trace::Slice weld("weld");
-        ID3DXMesh* welded = weldMesh(BlockMeshes[i], slot, d3dDevice);
-        weld.end();
-        if (welded)
-            publishBlockMesh(i, welded, static_cast<std::int32_t>(welded->GetNumVertices()),
-                             static_cast<std::int32_t>(welded->GetNumFaces()));
+        publishSlotMesh(slot, i);
     }
     addToTotals(i);
 }

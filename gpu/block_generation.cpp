@@ -7,6 +7,7 @@
 
 #include <cassert>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -213,7 +214,7 @@ void drawInto(IDirect3DDevice9* device, IDirect3DSurface9* target, D3DXHANDLE te
 
 // Copies `rows` rows of `rowBytes` from a target into memory through its readback copy.
 // `destination` holds rows * rowBytes bytes; the readback has at least that many rows and bytes
-// a row. False when the copy or the lock failed (the destination is then left as it was).
+// a row. False when the copy or the lock failed: `destination` then holds nothing of this pass.
 bool readRows(IDirect3DDevice9* device, const RenderTarget& target, const Readback& readback,
               void* destination, UINT rows, UINT rowBytes) {
     assert(destination != nullptr && rows > 0 && rowBytes > 0);
@@ -229,10 +230,62 @@ bool readRows(IDirect3DDevice9* device, const RenderTarget& target, const Readba
     return true;
 }
 
+// The pyramid's total, truncated. A total that cannot be read, or that is no count at all (not
+// finite, or past the 32-bit range, as a broken effect may leave it), counts as no triangles.
 std::int32_t readTriangleTotal(IDirect3DDevice9* device) {
     float total[4] = {};
-    readRows(device, PolyCountPyramid[pyramidLevels - 1], TotalReadback, total, 1, sizeof total);
-    return static_cast<std::int32_t>(total[1] + total[0] + total[2] + total[3]);
+    if (!readRows(device, PolyCountPyramid[pyramidLevels - 1], TotalReadback, total, 1,
+                  sizeof total))
+        return 0;
+    const float sum = total[1] + total[0] + total[2] + total[3];
+    constexpr float countRange = 2147483648.0f; // 2^31
+    if (!std::isfinite(sum) || sum >= countRange || sum <= -countRange) return 0;
+    return static_cast<std::int32_t>(sum);
+}
+
+// Whether every object the pass needs in `mode` for `slot` exists: none is missing after a
+// creation that failed, and none is released while the device is lost.
+bool passObjectsPresent(std::int32_t mode, int slot) {
+    if (deviceObjectsReleased() || generationEffect == nullptr || QuadDeclaration == nullptr ||
+        SliceQuad == nullptr || FullQuad == nullptr || DensityMap.surface == nullptr ||
+        CubeMap.surface == nullptr || TotalReadback.surface == nullptr ||
+        NoiseVolume == nullptr || PolyCountTexture == nullptr || RayTexture == nullptr)
+        return false;
+    for (const RenderTarget& level : PolyCountPyramid)
+        if (level.surface == nullptr) return false;
+    if (mode == CpuMeshGpuDensity)
+        return DensityMapReadback.surface != nullptr && CubeMapReadback.surface != nullptr &&
+               WorkerStagingBuffers[slot].vertices != nullptr &&
+               WorkerStagingBuffers[slot].indices != nullptr;
+    return VertexTarget.surface != nullptr && MeshVertexTarget.surface != nullptr &&
+           MeshVertexReadback.surface != nullptr && TriangleTableTexture != nullptr;
+}
+
+// The mesh's vertices from MeshVertexTarget and its identity indices. False when a copy or a
+// lock failed; the mesh is then not whole.
+bool fillGpuMesh(IDirect3DDevice9* device, ID3DXMesh* mesh, int vertices) {
+    if (FAILED(device->GetRenderTargetData(MeshVertexTarget.surface, MeshVertexReadback.surface)))
+        return false;
+    D3DLOCKED_RECT locked{};
+    if (FAILED(MeshVertexReadback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY)))
+        return false;
+    bool filled = false;
+    void* meshVertices = nullptr;
+    void* meshIndices = nullptr;
+    if (SUCCEEDED(mesh->LockVertexBuffer(D3DLOCK_DISCARD, &meshVertices))) {
+        if (SUCCEEDED(mesh->LockIndexBuffer(D3DLOCK_DISCARD, &meshIndices))) {
+            // Rows of 512 texels of 16 bytes are contiguous: vertex n is at byte 32n.
+            assert(locked.Pitch == static_cast<INT>(meshVertexTargetWidth * 16));
+            std::memcpy(meshVertices, locked.pBits, std::size_t(vertices) * 32);
+            std::memcpy(meshIndices, IdentityIndices,
+                        std::size_t(vertices) * sizeof IdentityIndices[0]);
+            mesh->UnlockIndexBuffer();
+            filled = true;
+        }
+        mesh->UnlockVertexBuffer();
+    }
+    MeshVertexReadback.surface->UnlockRect();
+    return filled;
 }
 
 // The GPU modes' mesh: createVertex and createVertexNormal, then the vertices read back into a
@@ -271,28 +324,13 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
         return false;
     }
 
-    ID3DXMesh* mesh = BlockMeshes[block];
-    if (SUCCEEDED(device->GetRenderTargetData(MeshVertexTarget.surface,
-                                              MeshVertexReadback.surface))) {
-        D3DLOCKED_RECT locked{};
-        if (SUCCEEDED(MeshVertexReadback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-            void* meshVertices = nullptr;
-            void* meshIndices = nullptr;
-            if (SUCCEEDED(mesh->LockVertexBuffer(D3DLOCK_DISCARD, &meshVertices))) {
-                if (SUCCEEDED(mesh->LockIndexBuffer(D3DLOCK_DISCARD, &meshIndices))) {
-                    // Rows of 512 texels of 16 bytes are contiguous: vertex n is at byte 32n.
-                    assert(locked.Pitch == static_cast<INT>(meshVertexTargetWidth * 16));
-                    std::memcpy(meshVertices, locked.pBits, std::size_t(vertices) * 32);
-                    std::memcpy(meshIndices, IdentityIndices,
-                                std::size_t(vertices) * sizeof IdentityIndices[0]);
-                    mesh->UnlockIndexBuffer();
-                }
-                mesh->UnlockVertexBuffer();
-            }
-            MeshVertexReadback.surface->UnlockRect();
-        }
-    }
+    const bool filled = fillGpuMesh(device, BlockMeshes[block], vertices);
     stages.stop("read-back", &GpuPassTimes::readbacks);
+    if (!filled) { // a mesh of whatever the buffers held: the block stays empty instead
+        BlockMeshes[block]->Release();
+        BlockMeshes[block] = nullptr;
+        return true;
+    }
     BlockVertexCounts[block].store(vertices, std::memory_order_relaxed);
     BlockTriangleCounts[block].store(triangles, std::memory_order_release);
     return true;
@@ -349,7 +387,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     const std::int32_t mode = CalculationMode.load(std::memory_order_relaxed);
     SlotCalculationModes[job.slot].store(mode, std::memory_order_relaxed);
     const int block = blockIndex(job.x, job.y, job.z);
-    if (generationEffect == nullptr) { // its compile failed: the block stays empty
+    if (!passObjectsPresent(mode, job.slot)) { // the block stays empty
         leavePass(passStart, pass, stages);
         return;
     }
@@ -402,10 +440,13 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     }
 
     if (mode == CpuMeshGpuDensity) {
-        readRows(device, DensityMap, DensityMapReadback, DensityReadback[job.slot],
-                 densityMapHeight, densityMapWidth * sizeof(float));
-        readRows(device, CubeMap, CubeMapReadback, CubeReadback[job.slot], cubeMapHeight,
-                 cubeMapWidth * 4);
+        const bool copied =
+            readRows(device, DensityMap, DensityMapReadback, DensityReadback[job.slot],
+                     densityMapHeight, densityMapWidth * sizeof(float)) &&
+            readRows(device, CubeMap, CubeMapReadback, CubeReadback[job.slot], cubeMapHeight,
+                     cubeMapWidth * 4);
+        // Without this block's density and cells the slot holds another block's: no surface.
+        if (!copied) SlotTriangleCounts[job.slot] = 0;
         stages.stop("read-back", &GpuPassTimes::readbacks);
     }
 
@@ -426,7 +467,9 @@ bool renderBlockDensity(int x, int y, int z, float* destination) {
     assert(destination != nullptr);
     IDirect3DDevice9* const device = d3dDevice;
     EnterCriticalSection(&GenerationLock);
-    if (generationEffect == nullptr) {
+    if (deviceObjectsReleased() || generationEffect == nullptr || QuadDeclaration == nullptr ||
+        SliceQuad == nullptr || DensityMap.surface == nullptr ||
+        DensityMapReadback.surface == nullptr || NoiseVolume == nullptr) {
         LeaveCriticalSection(&GenerationLock);
         return false;
     }

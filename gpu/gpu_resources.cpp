@@ -5,6 +5,7 @@
 #include "tables/lookup_textures.h"
 #include "terrain/terrain_state.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -57,47 +58,77 @@ const D3DVERTEXELEMENT9 quadElements[3] = {
     D3DDECL_END(),
 };
 
-void createTarget(UINT width, UINT height, D3DFORMAT format, RenderTarget& target) {
-    d3dDevice->CreateTexture(width, height, 1, D3DUSAGE_RENDERTARGET, format,
-                                  D3DPOOL_DEFAULT, &target.texture, nullptr);
+template <class T> void release(T* object) {
+    if (object != nullptr) object->Release();
 }
 
-void fetchSurface(RenderTarget& target) {
-    if (target.texture != nullptr) target.texture->GetSurfaceLevel(0, &target.surface);
+// True when `result` says the object was made; otherwise one line naming it and the result.
+// Its handle is then null, and the block passes that need it leave their blocks empty.
+bool created(HRESULT result, const std::string& object) {
+    if (SUCCEEDED(result)) return true;
+    std::fprintf(stderr, "cannot create %s (HRESULT 0x%08X); blocks that need it stay empty\n",
+                 object.c_str(), static_cast<unsigned>(result));
+    return false;
 }
 
-void createReadback(UINT width, UINT height, D3DFORMAT format, Readback& readback) {
-    d3dDevice->CreateTexture(width, height, 1, 0, format, D3DPOOL_SYSTEMMEM,
-                                  &readback.texture, nullptr);
-    if (readback.texture != nullptr) readback.texture->GetSurfaceLevel(0, &readback.surface);
+// A texture and its level-0 surface, both or neither: whatever the handles held before (an
+// object the device-lost hook released) is overwritten.
+template <class Pair>
+void createTexturePair(UINT width, UINT height, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                       const char* name, Pair& pair) {
+    pair.surface = nullptr;
+    if (!created(d3dDevice->CreateTexture(width, height, 1, usage, format, pool, &pair.texture,
+                                          nullptr),
+                 name)) {
+        pair.texture = nullptr;
+        return;
+    }
+    if (!created(pair.texture->GetSurfaceLevel(0, &pair.surface),
+                 std::string("the surface of ") + name)) {
+        pair.texture->Release();
+        pair = {nullptr, nullptr};
+    }
+}
+
+void createTarget(UINT width, UINT height, D3DFORMAT format, const char* name,
+                  RenderTarget& target) {
+    createTexturePair(width, height, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT, name, target);
+}
+
+void createReadback(UINT width, UINT height, D3DFORMAT format, const char* name,
+                    Readback& readback) {
+    createTexturePair(width, height, 0, format, D3DPOOL_SYSTEMMEM, name, readback);
 }
 
 // The default-pool targets, each with its surface; with `readbacks` also their system copies,
 // made in the order the targets need them.
 void createTargets(bool readbacks) {
-    createTarget(densityMapWidth, densityMapHeight, D3DFMT_R32F, DensityMap);
-    fetchSurface(DensityMap);
-    if (readbacks) createReadback(densityMapWidth, densityMapHeight, D3DFMT_R32F, DensityMapReadback);
+    createTarget(densityMapWidth, densityMapHeight, D3DFMT_R32F, "the DensityMap target",
+                 DensityMap);
+    if (readbacks)
+        createReadback(densityMapWidth, densityMapHeight, D3DFMT_R32F, "the DensityMap readback",
+                       DensityMapReadback);
 
-    createTarget(cubeMapWidth, cubeMapHeight, D3DFMT_A8R8G8B8, CubeMap);
-    fetchSurface(CubeMap);
-    if (readbacks) createReadback(cubeMapWidth, cubeMapHeight, D3DFMT_A8R8G8B8, CubeMapReadback);
+    createTarget(cubeMapWidth, cubeMapHeight, D3DFMT_A8R8G8B8, "the CubeMap target", CubeMap);
+    if (readbacks)
+        createReadback(cubeMapWidth, cubeMapHeight, D3DFMT_A8R8G8B8, "the CubeMap readback",
+                       CubeMapReadback);
 
+    const char* const levelNames[pyramidLevels] = {
+        "pyramid level 1", "pyramid level 2", "pyramid level 3", "pyramid level 4"};
     for (int k = 0; k < pyramidLevels; ++k)
-        createTarget(pyramidWidths[k], pyramidHeights[k], D3DFMT_A32B32G32R32F,
+        createTarget(pyramidWidths[k], pyramidHeights[k], D3DFMT_A32B32G32R32F, levelNames[k],
                      PolyCountPyramid[k]);
-    for (RenderTarget& level : PolyCountPyramid)
-        fetchSurface(level);
-    if (readbacks) createReadback(1, 1, D3DFMT_A32B32G32R32F, TotalReadback);
+    if (readbacks)
+        createReadback(1, 1, D3DFMT_A32B32G32R32F, "the triangle total readback", TotalReadback);
 
-    createTarget(vertexTargetWidth, vertexTargetHeight, D3DFMT_A32B32G32R32F, VertexTarget);
-    fetchSurface(VertexTarget);
+    createTarget(vertexTargetWidth, vertexTargetHeight, D3DFMT_A32B32G32R32F,
+                 "the VertexTarget", VertexTarget);
     if (readbacks)
         createReadback(meshVertexTargetWidth, meshVertexTargetHeight, D3DFMT_A32B32G32R32F,
-                       MeshVertexReadback);
+                       "the mesh vertex readback", MeshVertexReadback);
     createTarget(meshVertexTargetWidth, meshVertexTargetHeight, D3DFMT_A32B32G32R32F,
-                 MeshVertexTarget);
-    fetchSurface(MeshVertexTarget);
+                 "the MeshVertexTarget", MeshVertexTarget);
 }
 
 void fillIdentityIndices() {
@@ -105,12 +136,15 @@ void fillIdentityIndices() {
         IdentityIndices[i] = static_cast<std::uint16_t>(i);
 }
 
-IDirect3DVertexBuffer9* createQuad(const QuadVertex (&vertices)[4]) {
+IDirect3DVertexBuffer9* createQuad(const QuadVertex (&vertices)[4], const char* name) {
     IDirect3DVertexBuffer9* quad = nullptr;
-    d3dDevice->CreateVertexBuffer(sizeof vertices, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
-                                       D3DPOOL_DEFAULT, &quad, nullptr);
+    if (!created(d3dDevice->CreateVertexBuffer(sizeof vertices,
+                                               D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0,
+                                               D3DPOOL_DEFAULT, &quad, nullptr),
+                 name))
+        return nullptr;
     void* data = nullptr;
-    if (quad != nullptr && SUCCEEDED(quad->Lock(0, 0, &data, D3DLOCK_DISCARD))) {
+    if (SUCCEEDED(quad->Lock(0, 0, &data, D3DLOCK_DISCARD))) {
         std::memcpy(data, vertices, sizeof vertices);
         quad->Unlock();
     }
@@ -118,12 +152,8 @@ IDirect3DVertexBuffer9* createQuad(const QuadVertex (&vertices)[4]) {
 }
 
 void createQuads() {
-    SliceQuad = createQuad(sliceQuadVertices);
-    FullQuad = createQuad(fullQuadVertices);
-}
-
-template <class T> void release(T* object) {
-    if (object != nullptr) object->Release();
+    SliceQuad = createQuad(sliceQuadVertices, "the SliceQuad");
+    FullQuad = createQuad(fullQuadVertices, "the FullQuad");
 }
 
 void releaseTarget(const RenderTarget& target) {
@@ -163,20 +193,34 @@ void createGpuResources() {
     renderEffect = createEffectReportingErrors(device, renderEffectFile, renderEffectFlags);
 
     // Block meshes carry their own declaration, so only the quads need one here.
-    device->CreateVertexDeclaration(quadElements, &QuadDeclaration);
+    if (!created(device->CreateVertexDeclaration(quadElements, &QuadDeclaration),
+                 "the quad declaration"))
+        QuadDeclaration = nullptr;
     createQuads();
 
     createLookupTextures(device);
 
-    for (StagingBuffers& staging : WorkerStagingBuffers) {
-        device->CreateVertexBuffer(stagingVertexBufferBytes, D3DUSAGE_DYNAMIC, 0,
-                                   D3DPOOL_SYSTEMMEM, &staging.vertices, nullptr);
-        device->CreateIndexBuffer(stagingIndexBufferBytes, D3DUSAGE_DYNAMIC, D3DFMT_INDEX16,
-                                  D3DPOOL_SYSTEMMEM, &staging.indices, nullptr);
+    for (int slot = 0; slot < workerCount; ++slot) {
+        StagingBuffers& staging = WorkerStagingBuffers[slot];
+        const std::string worker = " of worker " + std::to_string(slot);
+        if (!created(device->CreateVertexBuffer(stagingVertexBufferBytes, D3DUSAGE_DYNAMIC, 0,
+                                                D3DPOOL_SYSTEMMEM, &staging.vertices, nullptr),
+                     "the staging vertex buffer" + worker))
+            staging.vertices = nullptr;
+        if (!created(device->CreateIndexBuffer(stagingIndexBufferBytes, D3DUSAGE_DYNAMIC,
+                                               D3DFMT_INDEX16, D3DPOOL_SYSTEMMEM, &staging.indices,
+                                               nullptr),
+                     "the staging index buffer" + worker))
+            staging.indices = nullptr;
     }
 }
 
+// Both hooks take the two locks in their one order (a progress frame holds them already), so no
+// GPU pass and no mesh swap runs while they do; the loss also waits for the workers' mesh work.
 void releaseDeviceResources() {
+    EnterCriticalSection(&GenerationLock);
+    EnterCriticalSection(&BlockPublishLock);
+    beginDeviceLoss();
     releaseTarget(DensityMap);
     releaseTarget(CubeMap);
     for (const RenderTarget& level : PolyCountPyramid)
@@ -195,13 +239,24 @@ void releaseDeviceResources() {
         release(BlockMeshes[i]);
         BlockMeshes[i] = nullptr;
     }
+    for (ID3DXMesh*& unpublished : SlotUnpublishedMeshes) {
+        release(unpublished);
+        unpublished = nullptr;
+    }
+    LeaveCriticalSection(&BlockPublishLock);
+    LeaveCriticalSection(&GenerationLock);
 }
 
 void restoreDeviceResources() {
+    EnterCriticalSection(&GenerationLock);
+    EnterCriticalSection(&BlockPublishLock);
     createTargets(false);
     fillIdentityIndices();
     generationEffect =
         createEffectReportingErrors(d3dDevice, generationEffectFile, generationEffectResetFlags);
     renderEffect = createEffectReportingErrors(d3dDevice, renderEffectFile, renderEffectFlags);
     createQuads();
+    endDeviceLoss();
+    LeaveCriticalSection(&BlockPublishLock);
+    LeaveCriticalSection(&GenerationLock);
 }

@@ -87,6 +87,10 @@ ID3DXEffect* createEffectReportingErrors(IDirect3DDevice9* device, const char* f
 void createGpuResources();
 
 // The device-lost hook: releases every default-pool object and every block mesh and empties
-// every block. The device-reset hook: re-creates the targets, effects and quads.
+// every block. The device-reset hook: re-creates the targets, effects and quads. Both take
+// GenerationLock, then BlockPublishLock, and the lost hook waits for the workers' mesh work and
+// keeps it out until the reset hook has run (terrain/terrain_state.h). An object that cannot be
+// created is named on standard error and its handle left null; passes that need it leave their
+// blocks empty.
 void releaseDeviceResources();
 void restoreDeviceResources();

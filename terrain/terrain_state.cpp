@@ -1,5 +1,8 @@
 #include "terrain/terrain_state.h"
 
+#include <condition_variable>
+#include <mutex>
+
 std::atomic<std::int32_t> BlockVertexCounts[towerBlockCount];
 std::atomic<std::int32_t> BlockTriangleCounts[towerBlockCount];
 ID3DXMesh* BlockMeshes[towerBlockCount];
@@ -30,6 +33,47 @@ std::atomic<std::int64_t> towerCpuWorkNanoseconds;
 
 CRITICAL_SECTION GenerationLock;
 CRITICAL_SECTION BlockPublishLock;
+ID3DXMesh* SlotUnpublishedMeshes[workerCount];
+
+namespace {
+
+struct MeshWorkGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int workersInside = 0;
+    bool deviceLost = false;
+};
+MeshWorkGate meshWorkGate;
+
+} // namespace
+
+MeshWorkScope::MeshWorkScope() {
+    std::unique_lock<std::mutex> lock(meshWorkGate.mutex);
+    meshWorkGate.changed.wait(lock, [] { return !meshWorkGate.deviceLost; });
+    ++meshWorkGate.workersInside;
+}
+
+MeshWorkScope::~MeshWorkScope() {
+    const std::lock_guard<std::mutex> lock(meshWorkGate.mutex);
+    if (--meshWorkGate.workersInside == 0) meshWorkGate.changed.notify_all();
+}
+
+void beginDeviceLoss() {
+    std::unique_lock<std::mutex> lock(meshWorkGate.mutex);
+    meshWorkGate.deviceLost = true;
+    meshWorkGate.changed.wait(lock, [] { return meshWorkGate.workersInside == 0; });
+}
+
+void endDeviceLoss() {
+    const std::lock_guard<std::mutex> lock(meshWorkGate.mutex);
+    meshWorkGate.deviceLost = false;
+    meshWorkGate.changed.notify_all();
+}
+
+bool deviceObjectsReleased() {
+    const std::lock_guard<std::mutex> lock(meshWorkGate.mutex);
+    return meshWorkGate.deviceLost;
+}
 
 void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value) {
     EngineNumber seen = counter.load(std::memory_order_relaxed);

@@ -168,3 +168,28 @@ extern CRITICAL_SECTION GenerationLock;
 // round). A worker that finished its CPU work so swaps its mesh in without waiting for the
 // other worker's GPU pass. Initialised with GenerationLock.
 extern CRITICAL_SECTION BlockPublishLock;
+
+// Workers' device work outside GenerationLock: creating, filling and welding a block's mesh up
+// to handing it over for publishing. Any number of workers may be inside at once, so their CPU
+// work still overlaps. A device loss keeps them out: the device-lost hook waits until none is
+// inside and lets none in until the device-reset hook has run, so the lost hook releases every
+// default-pool object and nothing it released is used afterwards. Inside, a worker takes no
+// lock (the lost hook waits while holding GenerationLock and BlockPublishLock).
+class MeshWorkScope {
+  public:
+    MeshWorkScope();  // waits while the device is lost
+    ~MeshWorkScope();
+    MeshWorkScope(const MeshWorkScope&) = delete;
+    MeshWorkScope& operator=(const MeshWorkScope&) = delete;
+};
+
+// For the device hooks, on the main thread: the start of the lost hook waits until no worker is
+// inside mesh work and keeps them out; the end of the reset hook lets them in again.
+void beginDeviceLoss();
+void endDeviceLoss();
+// True between the two; read under GenerationLock, which the hooks hold.
+bool deviceObjectsReleased();
+
+// A mesh a worker made inside mesh work and publishes under BlockPublishLock, one per slot. The
+// device-lost hook releases one still waiting there, and the worker then publishes nothing.
+extern ID3DXMesh* SlotUnpublishedMeshes[workerCount];

@@ -12,6 +12,9 @@
 #include <string>
 
 DWORD towerProgressIntervalMs = 5000;
+BlockRange towerShares[workerCount] = {
+    {0, 0, 0, 4, towerBlocksPerAxis, towerBlocksPerAxis, 0},
+    {4, 0, 0, towerBlocksPerAxis, towerBlocksPerAxis, towerBlocksPerAxis, 1}};
 
 namespace {
 
@@ -71,16 +74,15 @@ void drawProgressFrame(EngineText* progressText) {
 DWORD startWorkers(HANDLE (&workers)[workerCount]) {
     DWORD started = 0;
     for (int t = 0; t < workerCount; ++t) {
-        BlockRanges[t] =
-            BlockRange{4 * t, 0, 0, 4 * t + 4, towerBlocksPerAxis, towerBlocksPerAxis, t};
+        BlockRanges[t] = towerShares[t];
         HANDLE worker = CreateThread(nullptr, 0, blockWorker, &BlockRanges[t], 0, nullptr);
         if (worker)
             workers[started++] = worker;
         else
             std::fprintf(
                 stderr,
-                "cannot start the worker for blocks x %d to %d; they keep their old state\n", 4 * t,
-                4 * t + 3);
+                "cannot start the worker for blocks x %d to %d; they keep their old state\n",
+                BlockRanges[t].x0, BlockRanges[t].x1 - 1);
     }
     return started;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win32/windows.h"
+#include "terrain/terrain_state.h"
 
 void createTower();
 
@@ -12,3 +13,7 @@ bool towerBeingCreated();
 // How long the waiting loop sleeps between two progress frames, in milliseconds: 5000. Tests
 // shorten it to see progress frames of small towers.
 extern DWORD towerProgressIntervalMs;
+
+// The share of each worker: x 0..3 (slot 0) and x 4..7 (slot 1), every y and z. Tests narrow
+// them to build a small tower; blocks outside both keep their state.
+extern BlockRange towerShares[workerCount];

@@ -6,16 +6,19 @@
 #include "cpu/cpu_marching_cubes.h"
 #include "gpu/block_generation.h"
 #include "gpu/gpu_resources.h"
+#include "platform/d3d9/failure_injection.h"
 #include "gpu/tests/generation_fixture.h"
 #include "platform/d3d9/gl_device.h"
 #include "platform/win32/message_box_log.h"
 #include "platform/win32/msvcrt.h"
 #include "tables/lookup_textures.h"
 
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -35,6 +38,7 @@ class GpuBlockPass : public testing::Test {
         ASSERT_TRUE(startProgramHeadless());
         ASSERT_NE(generationEffect, nullptr);
         win32::clearMessageBoxHistory();
+        d3d9gl::clearCallFailures();
     }
 };
 
@@ -174,23 +178,25 @@ TEST_F(GpuBlockPass, BlockPositionsFollowTheGrid) {
 // Effects made to order: the generation effect with its density stage replaced.
 // ---------------------------------------------------------------------------------------------
 
-std::string generationEffectWithDensity(const std::string& densityStage) {
+// "createMap.fxo" with the fragment stage `stage` replaced by `code`.
+std::string generationEffectWith(const std::string& stage, const std::string& code) {
     std::ifstream file(std::string(GORVANE_DATA_DIR) + "/createMap.fxo");
     std::stringstream text;
     text << file.rdbuf();
     std::string source = text.str();
-    const std::size_t begin = source.find("@fs densityFs");
+    const std::size_t begin = source.find("@fs " + stage + "\n");
     const std::size_t end = source.find("@end", begin) + 4;
-    return source.replace(begin, end - begin, "@fs densityFs\n" + densityStage + "\n@end");
+    return source.replace(begin, end - begin, "@fs " + stage + "\n" + code + "\n@end");
 }
 
-// Swaps the generation effect for the duration of a test.
+// Swaps the generation effect for the duration of a test, by default its density stage.
 class SwappedGenerationEffect {
   public:
-    explicit SwappedGenerationEffect(const std::string& densityStage) {
+    explicit SwappedGenerationEffect(const std::string& code,
+                                     const std::string& stage = "densityFs") {
         const auto path = std::filesystem::temp_directory_path() /
                           ("gorvane-test-" + std::to_string(::getpid()) + ".fxo");
-        std::ofstream(path) << generationEffectWithDensity(densityStage);
+        std::ofstream(path) << generationEffectWith(stage, code);
         swapped_ = generationEffect;
         generationEffect = createEffectReportingErrors(d3dDevice, path.c_str(), 0);
         std::filesystem::remove(path);
@@ -288,10 +294,125 @@ TEST_F(GpuBlockPass, WarnsAbove64000VerticesAndGivesUpAbove65535) {
     EXPECT_GE(BlockMapSum, mapSumBefore);
 }
 
+// The largest block that gets a mesh fills VertexTarget to its last rows. Poisoned beforehand,
+// any texel the pass leaves unwritten shows as a vertex off the CPU's triangles.
+TEST_F(GpuBlockPass, LargestMeshIsTheCpuTrianglesOverAPoisonedVertexTarget) {
+    SwappedGenerationEffect effect(kCountedPointsDensity);
+    ASSERT_TRUE(effect.ok());
+    const BlockJob largest{0, 2, 0, 0};
+    ASSERT_EQ(generateIn(CpuMeshGpuDensity, largest), 21845);
+    buildBlockOnCpu(0, 0);
+    const std::vector<Triangle> cpu = stagedTriangles(0);
+    ASSERT_EQ(cpu.size(), 21845u);
+
+    d3d9gl::bindThreadContext(d3dDevice);
+    const float poison[4] = {NAN, NAN, NAN, NAN};
+    glClearTexImage(d3d9gl::textureName(VertexTarget.texture), 0, GL_RGBA, GL_FLOAT, poison);
+    ASSERT_EQ(generateIn(GpuOnly, {1, 2, 0, 0}), 21845);
+    std::string why;
+    EXPECT_TRUE(sameTriangleSets(cpu, meshTriangles(BlockMeshes[blockIndex(2, 0, 0)]), 1e-4f,
+                                 &why))
+        << why;
+}
+
+TEST_F(GpuBlockPass, NonFiniteTriangleTotalCountsAsNone) {
+    for (const char* bits : {"0x7fc00000u", "0x7f800000u", "0xff800000u"}) { // NaN, +inf, -inf
+        SCOPED_TRACE(bits);
+        SwappedGenerationEffect effect("layout(location = 0) out vec4 total;\n"
+                                       "void main() { total = vec4(uintBitsToFloat(" +
+                                           std::string(bits) + "), 0.0, 0.0, 0.0); }",
+                                       "sum4Fs");
+        ASSERT_TRUE(effect.ok());
+        EXPECT_EQ(generateIn(GpuOnly, {0, 4, 3, 3}), 0);
+        EXPECT_EQ(BlockTriangleCounts[blockIndex(4, 3, 3)], 0);
+    }
+}
+
 TEST_F(GpuBlockPass, ModeZeroLeavesTheMaximumVertexBlockAlone) {
     const EngineNumber before = maxVertexBlock;
     generateIn(CpuMeshGpuDensity, {0, 2, 2, 2});
     EXPECT_EQ(maxVertexBlock, before);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failed copies and creations (the layer fails the calls on purpose)
+// ---------------------------------------------------------------------------------------------
+
+// A ground block and another one; the first run leaves the other's density in the slot.
+constexpr BlockJob groundBlock{0, 4, 3, 3};
+constexpr BlockJob otherGroundBlock{0, 3, 3, 4};
+
+void forgetMesh(BlockJob job) {
+    ID3DXMesh*& mesh = BlockMeshes[blockIndex(job.x, job.y, job.z)];
+    if (mesh != nullptr) mesh->Release();
+    mesh = nullptr;
+}
+
+TEST_F(GpuBlockPass, FailedCopyLeavesTheBlockEmptyNeverBuiltFromAnotherBlock) {
+    ASSERT_GT(workBlock(CpuMeshGpuDensity, otherGroundBlock).second, 0);
+    ASSERT_GT(workBlock(CpuMeshGpuDensity, groundBlock).second, 0);
+    // In the CPU mode the pass copies the total, then the density, then the cells; in the GPU
+    // modes the total, then the vertices.
+    const struct {
+        CalculationModeValue mode;
+        const char* call;
+        int nth;
+    } cases[] = {{CpuMeshGpuDensity, "GetRenderTargetData", 2},
+                 {CpuMeshGpuDensity, "GetRenderTargetData", 3},
+                 {CpuMeshGpuDensity, "LockRect", 2},
+                 {CpuMeshGpuDensity, "LockRect", 3},
+                 {GpuOnly, "GetRenderTargetData", 2},
+                 {GpuVerticesCpuWeld, "LockRect", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", " << c.call << " " << c.nth);
+        workBlock(CpuMeshGpuDensity, otherGroundBlock);
+        forgetMesh(groundBlock);
+        d3d9gl::failNthCall(c.call, c.nth);
+        EXPECT_EQ(workBlock(c.mode, groundBlock), std::make_pair(0, 0));
+        EXPECT_EQ(BlockMeshes[blockIndex(4, 3, 3)], nullptr);
+        d3d9gl::clearCallFailures();
+    }
+}
+
+// What one device reset whose re-creation of one object fails leaves: that object's line, and
+// in each mode whether the ground block is still built; a reset that succeeds builds it again.
+TEST_F(GpuBlockPass, ObjectsNotRecreatedAtResetLeaveTheBlocksThatNeedThemEmpty) {
+    const std::int32_t t = generateIn(CpuMeshGpuDensity, groundBlock);
+    ASSERT_GT(t, 0);
+    const struct {
+        const char* call;
+        int nth;
+        const char* line;
+        bool builtOnCpu, builtOnGpu;
+    } cases[] = {
+        {"CreateTexture", 1, "cannot create the DensityMap target (HRESULT 0x8007000E)", false,
+         false},
+        {"CreateTexture", 7, "cannot create the VertexTarget (HRESULT 0x8007000E)", true, false},
+        {"CreateVertexBuffer", 2, "cannot create the FullQuad (HRESULT 0x8007000E)", false,
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        releaseDeviceResources();
+        ASSERT_TRUE(SUCCEEDED(d3d9gl::resetDevice(d3dDevice)));
+        d3d9gl::failNthCall(c.call, c.nth);
+        testing::internal::CaptureStderr();
+        restoreDeviceResources();
+        const std::string errors = testing::internal::GetCapturedStderr();
+        d3d9gl::clearCallFailures();
+        EXPECT_NE(errors.find(c.line), std::string::npos) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+
+        EXPECT_EQ(workBlock(CpuMeshGpuDensity, groundBlock).second, c.builtOnCpu ? t : 0);
+        for (CalculationModeValue mode : {GpuOnly, GpuVerticesCpuWeld})
+            EXPECT_EQ(workBlock(mode, groundBlock).second, c.builtOnGpu ? t : 0);
+        EXPECT_EQ(engine_frame(), 1) << "the frame goes on";
+
+        releaseDeviceResources();
+        ASSERT_TRUE(SUCCEEDED(d3d9gl::resetDevice(d3dDevice)));
+        restoreDeviceResources();
+        EXPECT_EQ(workBlock(GpuOnly, groundBlock).second, t);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "gpu/tests/generation_fixture.h"
 
 #include "app/tests/headless_program.h"
+#include "cpu/block_worker.h"
 #include "gpu/block_generation.h"
 #include "platform/d3d9/d3dx9.h"
 
@@ -133,6 +134,14 @@ std::int32_t generateIn(CalculationModeValue mode, BlockJob job) {
     CalculationMode.store(mode);
     generateBlockOnGpu(job);
     return SlotTriangleCounts[job.slot];
+}
+
+std::pair<std::int32_t, std::int32_t> workBlock(CalculationModeValue mode, BlockJob job) {
+    CalculationMode.store(mode);
+    BlockRange range{job.x, job.y, job.z, job.x + 1, job.y + 1, job.z + 1, job.slot};
+    blockWorker(&range);
+    const int i = blockIndex(job.x, job.y, job.z);
+    return {BlockVertexCounts[i].load(), BlockTriangleCounts[i].load()};
 }
 
 } // namespace gorvane::test

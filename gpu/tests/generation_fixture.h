@@ -6,6 +6,7 @@
 #include "terrain/terrain_state.h"
 
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace gorvane::test {
@@ -29,5 +30,9 @@ bool sameTriangleSets(const std::vector<Triangle>& a, const std::vector<Triangle
 
 // Runs the GPU pass for one block in `mode` on `slot` and returns its triangle count.
 std::int32_t generateIn(CalculationModeValue mode, BlockJob job);
+
+// Runs the block worker over the one block on this thread, as a tower builds it, and returns
+// the block's vertex and triangle counts.
+std::pair<std::int32_t, std::int32_t> workBlock(CalculationModeValue mode, BlockJob job);
 
 } // namespace gorvane::test

@@ -1,5 +1,6 @@
 #include "d3dx9mesh.h"
 
+#include "failure_injection.h"
 #include "mesh_geometry.h"
 #include "refusal.h"
 #include "vertex_layout.h"
@@ -100,6 +101,11 @@ class Mesh final : public ID3DXMesh {
     IDirect3DVertexDeclaration9* declaration_ = nullptr;
     std::atomic<ULONG> references_{1};
 };
+
+HRESULT injectedMeshFailure(LPD3DXMESH* out) {
+    if (out) *out = nullptr;
+    return E_OUTOFMEMORY;
+}
 
 HRESULT createMesh(DWORD faces, DWORD vertices, DWORD options, d3dx::VertexLayout layout,
                    IDirect3DDevice9* device, LPD3DXMESH* out) {
@@ -242,6 +248,7 @@ HRESULT Mesh::GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency) {
 HRESULT D3DXCreateMesh(DWORD NumFaces, DWORD NumVertices, DWORD Options,
                        const D3DVERTEXELEMENT9* pDeclaration, IDirect3DDevice9* pD3DDevice,
                        LPD3DXMESH* ppMesh) {
+    if (d3d9gl::injectedFailure("D3DXCreateMesh")) return injectedMeshFailure(ppMesh);
     auto layout = d3dx::readVertexLayout(pDeclaration);
     if (!layout) {
         if (ppMesh) *ppMesh = nullptr;
@@ -252,6 +259,7 @@ HRESULT D3DXCreateMesh(DWORD NumFaces, DWORD NumVertices, DWORD Options,
 
 HRESULT D3DXCreateMeshFVF(DWORD NumFaces, DWORD NumVertices, DWORD Options, DWORD FVF,
                           IDirect3DDevice9* pD3DDevice, LPD3DXMESH* ppMesh) {
+    if (d3d9gl::injectedFailure("D3DXCreateMeshFVF")) return injectedMeshFailure(ppMesh);
     auto layout = d3dx::layoutFromFVF(FVF);
     if (!layout) {
         if (ppMesh) *ppMesh = nullptr;

@@ -2,6 +2,7 @@
 #include "gl_internal.h"
 
 #include "gl_enum_tables.h"
+#include "failure_injection.h"
 #include "refusal.h"
 
 #include <algorithm>
@@ -62,6 +63,7 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
         return refuse(call, "no texture pointer");
     }
     *texture = nullptr;
+    if (injectedFailure(call)) return E_OUTOFMEMORY;
     const FormatInfo* format = findFormat(formatCode);
     if (const char* reason = textureRefusal(format, formatCode, width, height, 1, levels, usage,
                                             D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC, pool)) {
@@ -140,6 +142,7 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
         return refuse(call, "no buffer pointer");
     }
     *buffer = nullptr;
+    if (injectedFailure(call)) return E_OUTOFMEMORY;
     if (const char* reason = bufferRefusal(length, usage, pool)) {
         return refuse(call, reason);
     }
@@ -154,6 +157,7 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
         return refuse(call, "no buffer pointer");
     }
     *buffer = nullptr;
+    if (injectedFailure(call)) return E_OUTOFMEMORY;
     if (const char* reason = bufferRefusal(length, usage, pool)) {
         return refuse(call, reason);
     }
@@ -171,6 +175,7 @@ HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
         return refuse(call, "no element list or no declaration pointer");
     }
     *declaration = nullptr;
+    if (injectedFailure(call)) return E_OUTOFMEMORY;
     std::vector<D3DVERTEXELEMENT9> list;
     for (int i = 0;; ++i) {
         if (i == MAXD3DDECLLENGTH) {

@@ -2,6 +2,7 @@
 // and of the back buffer, and presenting to the window.
 #include "gl_internal.h"
 
+#include "failure_injection.h"
 #include "refusal.h"
 
 #include <GLFW/glfw3.h>
@@ -35,6 +36,7 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget,
     if (renderTarget == nullptr || destination == nullptr) {
         return refuse(call, "no source or no destination surface");
     }
+    if (injectedFailure(call)) return E_OUTOFMEMORY;
     Surface* source = asSurface(renderTarget);
     Surface* target = asSurface(destination);
     TextureCore& from = *source->texture();

@@ -1,5 +1,6 @@
 #include "gl_internal.h"
 
+#include "failure_injection.h"
 #include "refusal.h"
 
 #include <algorithm>
@@ -301,6 +302,7 @@ HRESULT Texture::LockRect(UINT index, D3DLOCKED_RECT* locked, const RECT* rect, 
     if (locked == nullptr || index >= levelCount()) {
         return refuse("LockRect", "no result pointer or level out of range");
     }
+    if (injectedFailure("LockRect")) return E_OUTOFMEMORY;
     Box box{};
     if (rect != nullptr) {
         if (rect->left < 0 || rect->top < 0) {

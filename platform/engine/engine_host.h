@@ -23,6 +23,10 @@
 //   --device-loss-at N   simulates a device loss in frame N (the first frame from N on that
 //                        does not run inside a key hook): device-lost hook, device reset,
 //                        device-reset hook
+//   --device-loss-in-tower K  simulates a device loss in the K-th progress frame of the next
+//                        tower: in the (K + 1)-th frame drawn inside one key hook (a tower's
+//                        first frame comes before its workers start, its progress frames
+//                        follow), once; later frames of that hook, if fewer, lose nothing
 //   --shader-capability X  the number reported at the shader capability position instead of
 //                        what the device supports (3030.0 on OpenGL 4.5)
 //   --time-step SECONDS  each frame advances the engine's time by SECONDS: the frame duration

@@ -51,6 +51,7 @@ struct Runtime {
     int width = 0, height = 0;
     int frameNumber = 0;
     int hookDepth = 0; // key hooks running; their frames call no further key hooks
+    int framesInHook = 0; // frames drawn inside the outermost key hook running now
     std::deque<int> pendingPresses;
     std::array<bool, keyCount> heldLastFrame{};
     bool deviceLossDone = false;
@@ -259,7 +260,6 @@ bool readInput() {
 
 // The device-lost hook, Direct3D's reset, the device-reset hook.
 void simulateDeviceLoss() {
-    runtime.deviceLossDone = true;
     diagnostic("device lost in frame " + std::to_string(runtime.frameNumber));
     EngineVariables& v = variables();
     if (v.deviceLostHook) v.deviceLostHook();
@@ -286,6 +286,7 @@ void runKeyHooks() {
         runtime.pendingPresses.pop_front();
         const EngineHook hook = hooks[letter];
         if (!hook) continue;
+        if (runtime.hookDepth == 0) runtime.framesInHook = 0;
         ++runtime.hookDepth;
         hook();
         --runtime.hookDepth;
@@ -371,10 +372,17 @@ int engine_frame() {
     }
     if (counted) {
         const int lossFrame = hostOptions().deviceLossFrame;
-        if (lossFrame > 0 && !runtime.deviceLossDone && runtime.frameNumber >= lossFrame)
+        if (lossFrame > 0 && !runtime.deviceLossDone && runtime.frameNumber >= lossFrame) {
+            runtime.deviceLossDone = true;
             simulateDeviceLoss();
+        }
         runKeyHooks();
         if (runtime.ended) return 0;
+    } else if (++runtime.framesInHook == hostOptions().deviceLossTowerFrame + 1 &&
+               runRecord().towerDeviceLossArmed) {
+        // A tower's progress frame, drawn while its workers run: the program's hooks must cope.
+        runRecord().towerDeviceLossArmed = false;
+        simulateDeviceLoss();
     }
 
     drawFrame();

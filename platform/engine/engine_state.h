@@ -57,6 +57,8 @@ struct RunRecord {
     std::int64_t framesDrawn = 0;
     double drawingSeconds = 0; // from the start of the first frame to the end of the last
     bool screenshotFailed = false; // --screenshot was given and its file is not complete
+    // --device-loss-in-tower is still to fire; each configuration of the host arms it again.
+    bool towerDeviceLossArmed = false;
     std::string renderer;
 };
 RunRecord& runRecord();

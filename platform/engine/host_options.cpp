@@ -46,6 +46,8 @@ constexpr const char* usageText =
     "  --trace FILE.json      write a trace of the run's towers (Chrome trace-event\n"
     "                         format, for Perfetto or chrome://tracing) at exit\n"
     "  --device-loss-at N     simulate a device loss in frame N\n"
+    "  --device-loss-in-tower K  simulate a device loss in the K-th progress frame of the\n"
+    "                         next tower\n"
     "  --shader-capability X  report shader capability X instead of the device's\n"
     "  --time-step SECONDS    advance the engine's time by SECONDS each frame, so a\n"
     "                         scripted run ends the same on any machine; 0: real time\n"
@@ -138,7 +140,7 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                                 option == "--stats" || option == "--device-loss-at" ||
                                 option == "--shader-capability" || option == "--time-step" ||
                                 option == "--export" || option == "--export-density" ||
-                                option == "--trace";
+                                option == "--trace" || option == "--device-loss-in-tower";
         if (!takesValue) {
             result.error = "unknown option \"" + std::string(option) + "\"";
             return result;
@@ -174,13 +176,16 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                 return result;
             }
             options.keyScript = std::move(parsed.holds);
-        } else if (option == "--frames" || option == "--device-loss-at") {
+        } else if (option == "--frames" || option == "--device-loss-at" ||
+                   option == "--device-loss-in-tower") {
             const std::optional<int> frame = wholeNumber(value, 1, 1 << 30);
             if (!frame) {
                 result.error = bad + " (a frame number from 1)";
                 return result;
             }
-            (option == "--frames" ? options.frameLimit : options.deviceLossFrame) = *frame;
+            (option == "--frames"           ? options.frameLimit
+             : option == "--device-loss-at" ? options.deviceLossFrame
+                                            : options.deviceLossTowerFrame) = *frame;
         } else if (option == "--screenshot" || option == "--stats") {
             if (value.empty()) {
                 result.error = bad;
@@ -278,6 +283,7 @@ int engineHostConfigure(int argc, char** argv) {
     }
     if (!options.tracePath.empty()) trace::startRecording();
     currentOptions = std::move(options);
+    runRecord().towerDeviceLossArmed = currentOptions.deviceLossTowerFrame > 0;
     return 0;
 }
 

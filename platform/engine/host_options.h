@@ -24,6 +24,7 @@ struct HostOptions {
     std::string startDirectory;         // the working directory before the data directory
     std::string tracePath; // empty: nothing is recorded
     int deviceLossFrame = 0; // 0: none
+    int deviceLossTowerFrame = 0; // --device-loss-in-tower; 0: none
     std::optional<EngineNumber> shaderCapability;
     // Seconds each frame advances the engine's time; 0: real time. Unset: 1/60 s headless,
     // real time in a window.
