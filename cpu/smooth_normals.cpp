@@ -20,8 +20,10 @@ std::size_t tableSlots(std::size_t count) {
     return std::bit_ceil(count * 2 + 16);
 }
 
+// The product's top bits, which every bit of the key moves: keys of lattice cells would crowd
+// into runs of slots under its middle bits.
 std::size_t homeSlot(std::uint64_t key, std::size_t mask) {
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 21) & mask;
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - std::popcount(mask)));
 }
 
 // ---------------------------------------------------------------------------------------------
