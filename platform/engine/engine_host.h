@@ -26,6 +26,11 @@
 //                        key script ends at the same camera position on any machine and load.
 //                        0 uses real time. Default: 1/60 s headless, real time in a window.
 //                        The running time and timer() stay real time: they measure work.
+//   --export FILE        the program writes the Tower to FILE after the last frame; FILE ends
+//                        in .glb, .ply or .obj (another extension is a bad option)
+//   --export-density DIR the program writes each block's density field into DIR after the
+//                        last frame
+//   The engine hands these two to the program through engine/engine.h.
 //   --help               prints the usage
 //
 // Keys, also in a window: letters, Up, Left, Right, PageUp, PageDown, Shift, Space, Ctrl,

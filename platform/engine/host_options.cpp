@@ -39,6 +39,9 @@ constexpr const char* usageText =
     "  --frames N             end after frame N\n"
     "  --screenshot FILE.png  write the last frame as a PNG\n"
     "  --stats FILE.json      write the run's statistics at exit\n"
+    "  --export FILE          write the Tower after the last frame: FILE.glb (glTF binary),\n"
+    "                         FILE.ply (binary) or FILE.obj\n"
+    "  --export-density DIR   write each block's density field and index.json into DIR\n"
     "  --device-loss-at N     simulate a device loss in frame N\n"
     "  --shader-capability X  report shader capability X instead of the device's\n"
     "  --time-step SECONDS    advance the engine's time by SECONDS each frame, so a\n"
@@ -102,6 +105,12 @@ std::optional<fs::path> findDataDirectory() {
     return std::nullopt;
 }
 
+// The formats the program's export writes, named by the file's extension.
+bool hasExportExtension(const std::string& path) {
+    const std::string extension = fs::path(path).extension().string();
+    return extension == ".glb" || extension == ".ply" || extension == ".obj";
+}
+
 void printProblem(const std::string& problem) {
     std::fprintf(stderr, "gorvane: %s\n%s", problem.c_str(), usageText);
 }
@@ -124,7 +133,8 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
         const bool takesValue = option == "--size" || option == "--data" || option == "--keys" ||
                                 option == "--frames" || option == "--screenshot" ||
                                 option == "--stats" || option == "--device-loss-at" ||
-                                option == "--shader-capability" || option == "--time-step";
+                                option == "--shader-capability" || option == "--time-step" ||
+                                option == "--export" || option == "--export-density";
         if (!takesValue) {
             result.error = "unknown option \"" + std::string(option) + "\"";
             return result;
@@ -173,6 +183,18 @@ HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
                 return result;
             }
             (option == "--screenshot" ? options.screenshotPath : options.statsPath) = value;
+        } else if (option == "--export") {
+            if (!hasExportExtension(value)) {
+                result.error = bad + " (a file ending in .glb, .ply or .obj)";
+                return result;
+            }
+            options.exportPath = value;
+        } else if (option == "--export-density") {
+            if (value.empty()) {
+                result.error = bad;
+                return result;
+            }
+            options.exportDensityDirectory = value;
         } else if (option == "--time-step") {
             const std::optional<double> step = realNumber(value);
             if (!step || (*step != 0 && (*step < shortestTimeStep || *step > longestTimeStep))) {
@@ -231,6 +253,10 @@ int engineHostConfigure(int argc, char** argv) {
     if (!options.screenshotPath.empty())
         options.screenshotPath = absolutePath(options.screenshotPath);
     if (!options.statsPath.empty()) options.statsPath = absolutePath(options.statsPath);
+    if (!options.exportPath.empty()) options.exportPath = absolutePath(options.exportPath);
+    if (!options.exportDensityDirectory.empty())
+        options.exportDensityDirectory = absolutePath(options.exportDensityDirectory);
+    options.startDirectory = fs::current_path(error).string();
     options.dataDirectory = absolutePath(dataDirectory.string());
 
     fs::current_path(dataDirectory, error);
@@ -252,6 +278,18 @@ const char* engineHostScreenshotPath() {
     return engine::hostOptions().screenshotPath.empty()
                ? nullptr
                : engine::hostOptions().screenshotPath.c_str();
+}
+
+const char* engine_export_file() {
+    return engine::hostOptions().exportPath.c_str();
+}
+
+const char* engine_export_density_folder() {
+    return engine::hostOptions().exportDensityDirectory.c_str();
+}
+
+const char* engine_start_folder() {
+    return engine::hostOptions().startDirectory.c_str();
 }
 
 bool engineHostScreenshotFailed() {
