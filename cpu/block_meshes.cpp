@@ -1,7 +1,9 @@
 #include "cpu/block_meshes.h"
 
+#include "cpu/cpu_marching_cubes.h"
 #include "cpu/density_normals.h"
 #include "cpu/mesh_weld.h"
+#include "cpu/smooth_normals.h"
 #include "terrain/terrain_state.h"
 
 #include <cassert>
@@ -59,7 +61,35 @@ ScopedLock lockIndices(ID3DXMesh* mesh, DWORD flags) {
                       [=] { mesh->UnlockIndexBuffer(); });
 }
 
-// Copies the slot's staged vertices and indices into `mesh`. False when a lock failed.
+// Per slot: the block with the apron of surface around it, over which its normals are taken.
+struct NormalBuffers {
+    ApronMesh extended;
+    SmoothNormalScratch scratch;
+};
+NormalBuffers normalBuffers[workerCount];
+
+// Smooth normals of the staged block, over the block and its apron together, so that a vertex on
+// the block's face sees the faces on both sides of it, as its neighbour's copy does. Only the
+// staged normals change; the apron's vertices and faces go no further.
+void computeStagedNormals(int slot, MeshVertex* vertices, int vertexCount,
+                          const std::uint16_t* indices, int triangleCount) {
+    assert(vertexCount > 0 && triangleCount > 0 && vertices != nullptr && indices != nullptr);
+    ApronMesh& extended = normalBuffers[slot].extended;
+    extended.positions.resize(3 * static_cast<std::size_t>(vertexCount));
+    for (int v = 0; v < vertexCount; ++v)
+        std::memcpy(&extended.positions[3 * static_cast<std::size_t>(v)], vertices[v].position,
+                    3 * sizeof(float));
+    extended.indices.assign(indices, indices + 3 * static_cast<std::size_t>(triangleCount));
+    appendApron(slot, extended);
+    computeSmoothNormals(extended.positions.data(),
+                         static_cast<int>(extended.positions.size() / 3), extended.indices.data(),
+                         static_cast<int>(extended.indices.size() / 3), adjacencyEpsilon, vertices,
+                         vertexCount, normalBuffers[slot].scratch);
+    repairMissingNormals(vertices, vertexCount, DensityReadback[slot]);
+}
+
+// Gives the slot's staged vertices their normals and copies them and the staged indices into
+// `mesh`. False when a lock failed.
 bool copyStagedBlock(int slot, ID3DXMesh* mesh, int vertexCount, int triangleCount) {
     const StagingBuffers& staging = WorkerStagingBuffers[slot];
     const ScopedLock stagedVertices = lockWhole(staging.vertices, D3DLOCK_DISCARD);
@@ -69,27 +99,13 @@ bool copyStagedBlock(int slot, ID3DXMesh* mesh, int vertexCount, int triangleCou
         stagedIndices ? lockVertices(mesh, D3DLOCK_DISCARD) : ScopedLock();
     const ScopedLock meshIndices = meshVertices ? lockIndices(mesh, D3DLOCK_DISCARD) : ScopedLock();
     if (!meshIndices) return false;
+    computeStagedNormals(slot, stagedVertices.as<MeshVertex>(), vertexCount,
+                         stagedIndices.as<std::uint16_t>(), triangleCount);
     std::memcpy(meshVertices.as<void>(), stagedVertices.as<void>(),
                 static_cast<std::size_t>(vertexCount) * sizeof(MeshVertex));
     std::memcpy(meshIndices.as<void>(), stagedIndices.as<void>(),
                 static_cast<std::size_t>(triangleCount) * 3 * sizeof(std::uint16_t));
     return true;
-}
-
-// Smooth normals over the faces around each point, vertices never split.
-void computeSmoothNormals(ID3DXMesh* mesh) {
-    ID3DXBuffer* adjacency = nullptr;
-    const DWORD* adjacencyData = nullptr;
-    if (SUCCEEDED(D3DXCreateBuffer(mesh->GetNumFaces() * 3 * sizeof(DWORD), &adjacency))) {
-        auto* data = static_cast<DWORD*>(adjacency->GetBufferPointer());
-        if (SUCCEEDED(mesh->GenerateAdjacency(adjacencyEpsilon, data))) adjacencyData = data;
-    }
-    // Without adjacency the library joins exactly coinciding positions instead.
-    D3DXComputeTangentFrameEx(mesh, D3DX_DEFAULT, 0, D3DX_DEFAULT, 0, D3DX_DEFAULT, 0,
-                              D3DDECLUSAGE_NORMAL, 0,
-                              D3DXTANGENT_CALCULATE_NORMALS | D3DXTANGENT_GENERATE_IN_PLACE,
-                              adjacencyData, -1.01f, -0.01f, -1.01f, nullptr, nullptr);
-    if (adjacency) adjacency->Release();
 }
 
 // Per slot: the welded vertices and indices of the block being welded.
@@ -118,9 +134,6 @@ StagedMesh meshFromStaging(int slot, IDirect3DDevice9* device) {
         return {nullptr, StagedMeshOutcome::copyFailed};
     }
 
-    computeSmoothNormals(mesh);
-    if (const ScopedLock vertices = lockVertices(mesh, 0))
-        repairMissingNormals(vertices.as<MeshVertex>(), vertexCount, DensityReadback[slot]);
     return {mesh, StagedMeshOutcome::built};
 }
 

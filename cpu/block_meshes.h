@@ -21,8 +21,11 @@ struct StagedMesh {
 
 // Makes the mesh of the slot's staged block: SlotCpuTriangleCounts[slot] faces (at least 1)
 // over SlotCpuVertexCounts[slot] vertices (1..65,535) copied from WorkerStagingBuffers[slot],
-// with smooth normals computed over the adjacency of points closer than adjacencyEpsilon. A
-// vertex that only degenerate faces touch gets its normal from the slot's DensityReadback.
+// with smooth normals computed over the adjacency of points closer than adjacencyEpsilon, by the
+// mesh library's rule (cpu/smooth_normals.h), over the block's faces and those of the one-cell
+// apron around it that the slot's DensityReadback holds: the block meshed with cell step 1. A
+// vertex that only degenerate faces touch gets its normal from the slot's DensityReadback. The
+// staged vertices keep the normals; positions, texture coordinates and indices stay as staged.
 StagedMesh meshFromStaging(int slot, IDirect3DDevice9* device);
 
 // A new mesh of `mesh`'s faces, in order and winding, over its vertices welded as

@@ -8,6 +8,8 @@
 #include <cassert>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -18,6 +20,7 @@
 //   Crossed cells    one pass over the density rows finds the cells the surface crosses
 //   Edge vertices    the two lattice planes of edge-vertex numbers a slab of cells shares
 //   Walk             the cells in x, y, z order, their triangles and vertices
+//   Apron            the cells around the block, for what must see past its faces
 //   Entry points
 
 namespace {
@@ -217,22 +220,28 @@ struct Cell {
     int entry;                // the cell's own entry within a plane: planeEdgeIndex(ky, kz, 0)
 };
 
-// Writes the vertex of `edge` where the surface crosses it, in block coordinates.
-void writeEdgeVertex(MeshVertex& v, const Cell& cell, int edge) {
+// Where the surface crosses `edge` of cell (cx, cy, cz) of step s, in block coordinates.
+inline void edgeVertexPosition(const CellSamples& samples, int cx, int cy, int cz, int s, int edge,
+                               float* position) {
     const int a = EdgeCorners[edge][0];
     const int b = EdgeCorners[edge][1];
-    const float da = cell.samples[a];
-    const float db = cell.samples[b];
+    const float da = samples[a];
+    const float db = samples[b];
     const float t = (0.0f - da) / (db - da);
     // The corner offsets are stored (z, y, x), and so is the interpolated point.
     float p[3];
     for (int i = 0; i < 3; ++i) p[i] = CubeCorners[a][i] + t * (CubeCorners[b][i] - CubeCorners[a][i]);
     const float pz = p[0], py = p[1], px = p[2];
-    const float step = static_cast<float>(cell.s);
+    const float step = static_cast<float>(s);
     // Cell x stays x, cell z (rows) becomes the vertical y, cell y (slices) becomes z.
-    v.position[0] = static_cast<float>(cell.cx) + step * px - 16.0f;
-    v.position[1] = static_cast<float>(cell.cz) + step * pz - 16.0f;
-    v.position[2] = static_cast<float>(cell.cy) + step * py - 16.0f;
+    position[0] = static_cast<float>(cx) + step * px - 16.0f;
+    position[1] = static_cast<float>(cz) + step * pz - 16.0f;
+    position[2] = static_cast<float>(cy) + step * py - 16.0f;
+}
+
+// Writes the vertex of `edge` where the surface crosses it, in block coordinates.
+void writeEdgeVertex(MeshVertex& v, const Cell& cell, int edge) {
+    edgeVertexPosition(cell.samples, cell.cx, cell.cy, cell.cz, cell.s, edge, v.position);
     v.normal[0] = v.normal[1] = v.normal[2] = 0.0f;
     v.u = cell.value;
     v.v = cell.value;
@@ -310,6 +319,57 @@ void walkCells(BlockOutput& out, int slot, int s) {
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Apron
+// ---------------------------------------------------------------------------------------------
+
+// The apron's cells run from -1 to 32 on each axis, so its grid edges start at lattice points
+// -1 .. 33: entry ((lx + 1) * 35 + ly + 1) * 35 + lz + 1, times 3, plus the axis.
+constexpr int apronLatticeSize = blockCellsPerAxis + 3;
+constexpr int apronEdgeCount = apronLatticeSize * apronLatticeSize * apronLatticeSize * 3;
+
+struct ApronScratch {
+    // The apron vertex of each grid edge, or -1; only the entries in `used` are ever set, and
+    // they are cleared again after each block.
+    std::int32_t vertex[apronEdgeCount];
+    std::vector<std::int32_t> used;
+
+    ApronScratch() { std::fill(std::begin(vertex), std::end(vertex), -1); }
+};
+ApronScratch apronScratchOfSlot[workerCount];
+
+bool isApronCell(int cx, int cy, int cz) {
+    auto outside = [](int c) { return c < 0 || c >= blockCellsPerAxis; };
+    return outside(cx) || outside(cy) || outside(cz);
+}
+
+void marchApronCell(const float* density, int cx, int cy, int cz, ApronScratch& scratch,
+                    ApronMesh& mesh) {
+    const CellSamples samples = cellSamples(density, cx, cy, cz, 1);
+    unsigned caseIndex = 0;
+    for (int k = 0; k < 8; ++k)
+        if (samples[k] > 0.0f) caseIndex |= 1u << k;
+    if (caseIndex == 0 || caseIndex == 255) return;
+    const std::int32_t* row = TriangleTable[caseIndex];
+    for (int k = 0; k < triangleTableRowLength && row[k] != -1; ++k) {
+        const std::int32_t* key = EdgeKeys[row[k]]; // (dz, dx, dy, axis)
+        const int entry = (((cx + key[1] + 1) * apronLatticeSize + cy + key[2] + 1) *
+                               apronLatticeSize +
+                           cz + key[0] + 1) *
+                              3 +
+                          key[3];
+        std::int32_t& vertex = scratch.vertex[entry];
+        if (vertex == -1) {
+            vertex = static_cast<std::int32_t>(mesh.positions.size() / 3);
+            scratch.used.push_back(entry);
+            float position[3];
+            edgeVertexPosition(samples, cx, cy, cz, 1, row[k], position);
+            mesh.positions.insert(mesh.positions.end(), position, position + 3);
+        }
+        mesh.indices.push_back(static_cast<std::uint32_t>(vertex));
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -348,4 +408,21 @@ void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot) {
     }
     SlotCpuVertexCounts[slot] = out.vertexCount;
     SlotCpuTriangleCounts[slot] = out.triangleCount;
+}
+
+void appendApron(std::int32_t slot, ApronMesh& mesh) {
+    assert(slot >= 0 && slot < workerCount && mesh.positions.size() % 3 == 0);
+    ApronScratch& scratch = apronScratchOfSlot[slot];
+    const float* density = DensityReadback[slot];
+    for (int cx = -1; cx <= blockCellsPerAxis; ++cx)
+        for (int cy = -1; cy <= blockCellsPerAxis; ++cy) {
+            // Inside the block's columns only the cells below and above it are apron.
+            const bool column = !isApronCell(cx, cy, 0);
+            const int zStep = column ? blockCellsPerAxis + 1 : 1;
+            for (int cz = -1; cz <= blockCellsPerAxis; cz += zStep)
+                marchApronCell(density, cx, cy, cz, scratch, mesh);
+        }
+    for (std::int32_t entry : scratch.used)
+        scratch.vertex[entry] = -1;
+    scratch.used.clear();
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // Most vertices one block may have: 16-bit indices address 65,536 records, and a mesh with
 // 16-bit indices holds at most 65,535 vertices.
@@ -28,3 +29,16 @@ CellCorners sampleCellCorners(int slot, int cx, int cy, int cz, int s);
 // A block that would overflow the vertex limit or the index buffer keeps every whole triangle
 // that fits and stops there.
 void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot);
+
+// The surface in the one-cell apron around a block: the cells -1 and 32 on any axis, from the
+// readback's margin. Apron vertices are numbered on from those already in `positions`; every
+// apron face uses only apron vertices, one per grid edge, so where an apron cell meets the block
+// its vertices repeat the block's at the same positions.
+struct ApronMesh {
+    std::vector<float> positions;        // x, y, z of each vertex, block coordinates
+    std::vector<std::uint32_t> indices;  // three per face
+};
+
+// Appends the apron of the slot's block, with cell step 1, to `mesh`. Touches nothing that
+// buildBlockOnCpu wrote; only the slot's worker may call it.
+void appendApron(std::int32_t slot, ApronMesh& mesh);

@@ -11,20 +11,38 @@ namespace {
 
 constexpr double weldDistanceSq = weldDistance * weldDistance;
 
-// Cells per unit of position. Cells slightly larger than weldDistance keep two points closer
-// than weldDistance in neighbouring cells even after the rounding of the scaling.
-constexpr double cellsPerUnit = 99.0;
+// Cells four weld distances wide, centred on multiples of their width. A match lies in the
+// corner's cell or, on each axis where the corner is within weldDistance of its cell's border,
+// in the neighbour across that border. Mesh positions on whole-number lattice coordinates sit in
+// their cells' middles, so most corners look at one or two cells; a cell still holds few welded
+// vertices, as those lie weldDistance apart.
+constexpr double cellWidth = 4.0 * weldDistance;
+// How near a border, in cell widths, a corner must be to look across it; a little more than
+// weldDistance, against the rounding of the scaling.
+constexpr double borderReach = weldDistance / cellWidth + 1e-6;
 
 // Cell coordinates are clamped to 21 bits each and packed into one word; far-away and
 // non-finite positions share the border cells, which costs only extra distance checks.
 constexpr std::int32_t cellCoordinateLimit = (1 << 20) - 1;
 constexpr std::uint64_t emptySlot = ~std::uint64_t{0}; // no packed key has bit 63 set
 
-std::int32_t cellCoordinate(float position) {
-    const double scaled = std::floor(static_cast<double>(position) * cellsPerUnit);
-    if (!(scaled > -cellCoordinateLimit)) return -cellCoordinateLimit; // NaN lands here too
-    if (scaled > cellCoordinateLimit) return cellCoordinateLimit;
-    return static_cast<std::int32_t>(scaled);
+std::int32_t clampedCell(double cell) {
+    if (!(cell > -cellCoordinateLimit)) return -cellCoordinateLimit; // NaN lands here too
+    if (cell > cellCoordinateLimit) return cellCoordinateLimit;
+    return static_cast<std::int32_t>(cell);
+}
+
+// The cell of one coordinate, and -1, 0 or 1: the neighbour to look at too.
+struct AxisCell {
+    std::int32_t cell;
+    int across;
+};
+
+AxisCell axisCell(float position) {
+    const double scaled = static_cast<double>(position) / cellWidth;
+    const double centre = std::floor(scaled + 0.5);
+    const double offset = scaled - centre; // -0.5 .. 0.5, NaN for NaN
+    return {clampedCell(centre), offset < borderReach - 0.5 ? -1 : offset > 0.5 - borderReach ? 1 : 0};
 }
 
 std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
@@ -42,6 +60,7 @@ class CellTable {
         scratch_.cellFirst.assign(capacity, -1);
         scratch_.nextInCell.resize(static_cast<std::size_t>(cornerCount));
         mask_ = capacity - 1;
+        shift_ = 64 - std::countr_zero(capacity);
     }
 
     // The newest vertex of the cell, or -1.
@@ -64,12 +83,15 @@ class CellTable {
     }
 
   private:
+    // The product's top bits, which every bit of the key moves: cells on a regular lattice, as
+    // mesh positions are, would crowd into runs of slots under its middle bits.
     std::size_t home(std::uint64_t key) const {
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask_;
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
     }
 
     WeldScratch& scratch_;
     std::size_t mask_ = 0;
+    int shift_ = 64;
 };
 
 double distanceSq(const float* a, const float* b) {
@@ -83,21 +105,24 @@ double distanceSq(const float* a, const float* b) {
 
 // The earliest-made welded vertex less than weldDistance from `position`, or -1.
 std::int32_t findMatch(const CellTable& table, const MeshVertex* welded, const float* position,
-                       const std::int32_t cell[3]) {
-    auto neighbour = [](std::int32_t c, int d) {
-        return std::clamp(c + d, -cellCoordinateLimit, cellCoordinateLimit);
-    };
+                       const AxisCell cell[3]) {
     std::int32_t match = -1;
-    for (int dx = -1; dx <= 1; ++dx)
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dz = -1; dz <= 1; ++dz) {
-                const std::uint64_t key = packCell(neighbour(cell[0], dx), neighbour(cell[1], dy),
-                                                   neighbour(cell[2], dz));
-                for (std::int32_t w = table.first(key); w != -1; w = table.next(w))
-                    if ((match == -1 || w < match) &&
-                        distanceSq(welded[w].position, position) < weldDistanceSq)
-                        match = w;
-            }
+    for (int corner = 0; corner < 8; ++corner) {
+        std::int32_t c[3];
+        bool wanted = true;
+        for (int axis = 0; axis < 3 && wanted; ++axis) {
+            const bool across = (corner >> axis) & 1;
+            wanted = !across || cell[axis].across != 0;
+            c[axis] = across ? std::clamp(cell[axis].cell + cell[axis].across, -cellCoordinateLimit,
+                                          cellCoordinateLimit)
+                             : cell[axis].cell;
+        }
+        if (!wanted) continue;
+        for (std::int32_t w = table.first(packCell(c[0], c[1], c[2])); w != -1; w = table.next(w))
+            if ((match == -1 || w < match) &&
+                distanceSq(welded[w].position, position) < weldDistanceSq)
+                match = w;
+    }
     return match;
 }
 
@@ -128,14 +153,13 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
     for (int corner = 0; corner < cornerCount; ++corner) {
         assert(sourceIndices[corner] < vertexCount);
         const MeshVertex& source = vertices[sourceIndices[corner]];
-        const std::int32_t cell[3] = {cellCoordinate(source.position[0]),
-                                      cellCoordinate(source.position[1]),
-                                      cellCoordinate(source.position[2])};
+        const AxisCell cell[3] = {axisCell(source.position[0]), axisCell(source.position[1]),
+                                  axisCell(source.position[2])};
         std::int32_t target = findMatch(table, welded, source.position, cell);
         if (target == -1) {
             target = weldedCount++;
             welded[target] = source;
-            table.add(packCell(cell[0], cell[1], cell[2]), target);
+            table.add(packCell(cell[0].cell, cell[1].cell, cell[2].cell), target);
         } else {
             mergeInto(welded[target], source);
         }

@@ -14,8 +14,8 @@
 // Closeness is not transitive, so in a chain of points each closer than weldDistance to the
 // next, which corners merge depends on the order in which the chain is met.
 //
-// The lookup is a spatial hash over cells a little larger than weldDistance: a corner's match
-// can only lie in its own cell or one of the 26 around it.
+// The lookup is a spatial hash over cells four weld distances wide: a corner's match can only
+// lie in its own cell or across the borders it is within weldDistance of.
 #pragma once
 
 #include "terrain/terrain_state.h"
