@@ -34,7 +34,7 @@ class Buffer final : public ID3DXBuffer {
 } // namespace
 
 HRESULT D3DXCreateBuffer(DWORD NumBytes, LPD3DXBUFFER* ppBuffer) {
-    if (!ppBuffer) return d3d9gl::refuse("D3DXCreateBuffer", "no buffer pointer");
+    if (!ppBuffer) return d3d9gl::refuse("D3DXCreateBuffer", d3d9gl::Refusal::NoBufferPointer);
     *ppBuffer = nullptr;
     auto* buffer = new (std::nothrow) Buffer(NumBytes);
     if (!buffer) return E_OUTOFMEMORY;
