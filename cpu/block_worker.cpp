@@ -9,9 +9,6 @@
 
 namespace {
 
-// A block of more vertices than this is announced before its mesh is built.
-constexpr std::int32_t vertexWarningLimit = 64000;
-
 // Installs `mesh` as block i's mesh with its counts, releasing the mesh it replaces. Under
 // BlockPublishLock, so no progress frame is drawing the block meanwhile; the triangle count is
 // zeroed first and set last, so a reader that sees it above 0 sees the complete new mesh.
@@ -49,8 +46,7 @@ bool finishOnCpu(int slot, int i) {
     const std::int32_t vertices = SlotCpuVertexCounts[slot];
     const std::int32_t triangles = SlotCpuTriangleCounts[slot];
     if (triangles <= 0) return true;
-    if (vertices > vertexWarningLimit)
-        MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
+    announceLargeBlock(vertices);
 
     const StagedMesh built = meshFromStaging(slot, d3dDevice);
     switch (built.outcome) {
@@ -62,7 +58,7 @@ bool finishOnCpu(int slot, int i) {
         // The block stays empty (both counts 0), as if it had no surface.
         return true;
     case StagedMeshOutcome::creationFailed:
-        MessageBoxA(nullptr, "Error while creating Mesh", "Error", MB_OK);
+        reportMeshCreationFailure();
         publishBlockMesh(i, nullptr, 0, 0);
         return false;
     }

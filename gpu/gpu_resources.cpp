@@ -47,7 +47,7 @@ const D3DVERTEXELEMENT9 MeshDeclaration[4] = {
     D3DDECL_END(),
 };
 
-std::uint16_t IdentityIndices[identityIndexCount];
+std::uint16_t IdentityIndices[blockMeshVertexLimit];
 
 namespace {
 
@@ -101,7 +101,7 @@ void createTargets(bool readbacks) {
 }
 
 void fillIdentityIndices() {
-    for (int i = 0; i < identityIndexCount; ++i)
+    for (int i = 0; i < blockMeshVertexLimit; ++i)
         IdentityIndices[i] = static_cast<std::uint16_t>(i);
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 #include <vector>
@@ -14,7 +15,7 @@ namespace {
 
 constexpr DWORD supportedMeshOptions =
     D3DXMESH_VB_WRITEONLY | D3DXMESH_VB_DYNAMIC | D3DXMESH_IB_WRITEONLY | D3DXMESH_IB_DYNAMIC;
-constexpr DWORD maxVerticesWith16BitIndices = 65535;
+constexpr DWORD maxVerticesWith16BitIndices = std::numeric_limits<WORD>::max();
 
 DWORD bufferUsage(DWORD options, DWORD writeOnly, DWORD dynamic) {
     return ((options & writeOnly) ? D3DUSAGE_WRITEONLY : 0) |
