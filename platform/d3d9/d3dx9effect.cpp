@@ -2,6 +2,7 @@
 // fragment block a pass uses is compiled once, and every distinct pair is linked once.
 #include "d3dx9effect.h"
 
+#include "d3dx_ref_counted.h"
 #include "effect_parser.h"
 #include "gl_device.h"
 #include "platform/files/bounded_file.h"
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -230,7 +230,7 @@ struct SavedStage {
     std::array<DWORD, effectSamplerStates.size()> samplerStates;
 };
 
-class Effect final : public ID3DXEffect {
+class Effect final : public d3dx::RefCounted<ID3DXEffect, Effect> {
   public:
     Effect(IDirect3DDevice9* device, EffectDescription description,
            std::vector<LinkedProgram> programs, std::vector<std::vector<PassSetup>> techniques)
@@ -241,14 +241,6 @@ class Effect final : public ID3DXEffect {
         for (const Parameter& parameter : description_.parameters) {
             textureStages_.push_back(isTexture(parameter.type) ? stage++ : 0);
         }
-    }
-
-    ULONG AddRef() override { return ++references_; }
-
-    ULONG Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
     }
 
     HRESULT SetTechnique(D3DXHANDLE name) override {
@@ -347,6 +339,7 @@ class Effect final : public ID3DXEffect {
     }
 
   private:
+    friend d3dx::RefCounted<ID3DXEffect, Effect>;
     static constexpr std::size_t notFound = static_cast<std::size_t>(-1);
 
     ~Effect() {
@@ -479,7 +472,6 @@ class Effect final : public ID3DXEffect {
         savedStages_.clear();
     }
 
-    std::atomic<ULONG> references_{1};
     IDirect3DDevice9* device_;
     EffectDescription description_;
     std::vector<LinkedProgram> programs_;

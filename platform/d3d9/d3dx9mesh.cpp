@@ -1,10 +1,10 @@
 #include "d3dx9mesh.h"
 
+#include "d3dx_ref_counted.h"
 #include "mesh_geometry.h"
 #include "refusal.h"
 #include "vertex_layout.h"
 
-#include <atomic>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -22,7 +22,7 @@ DWORD bufferUsage(DWORD options, DWORD writeOnly, DWORD dynamic) {
            ((options & dynamic) ? D3DUSAGE_DYNAMIC : 0);
 }
 
-class Mesh final : public ID3DXMesh {
+class Mesh final : public d3dx::RefCounted<ID3DXMesh, Mesh> {
   public:
     Mesh(IDirect3DDevice9* device, d3dx::VertexLayout layout, DWORD faces, DWORD vertices)
         : device_(device), layout_(std::move(layout)), faces_(faces), vertexCount_(vertices) {
@@ -43,13 +43,6 @@ class Mesh final : public ID3DXMesh {
             D3DPOOL_DEFAULT, &indices_, nullptr);
         if (FAILED(hr)) return hr;
         return device_->CreateVertexDeclaration(layout_.declaration().data(), &declaration_);
-    }
-
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
     }
 
     HRESULT DrawSubset(DWORD AttribId) override {
@@ -86,6 +79,7 @@ class Mesh final : public ID3DXMesh {
     HRESULT GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency) override;
 
   private:
+    friend d3dx::RefCounted<ID3DXMesh, Mesh>;
     ~Mesh() {
         if (declaration_) declaration_->Release();
         if (indices_) indices_->Release();
@@ -100,7 +94,6 @@ class Mesh final : public ID3DXMesh {
     IDirect3DVertexBuffer9* vertices_ = nullptr;
     IDirect3DIndexBuffer9* indices_ = nullptr;
     IDirect3DVertexDeclaration9* declaration_ = nullptr;
-    std::atomic<ULONG> references_{1};
 };
 
 HRESULT createMesh(DWORD faces, DWORD vertices, DWORD options, d3dx::VertexLayout layout,
