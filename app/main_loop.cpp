@@ -1,6 +1,7 @@
 #include "app/main_loop.h"
 
 #include "app/camera.h"
+#include "app/export_keys.h"
 #include "app/hud.h"
 #include "engine/engine_handles.h"
 
@@ -38,6 +39,7 @@ int runMainLoop() {
     do {
         steerCamera(engineSlotTable);
         drawHud(hudText, currentHudCounters(numberAt(EnginePos::frameDuration)));
+        drawExportNotice();
         animateAnglePair(cyclePhase);
     } while (engine_frame() != 0);
     return 0;

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/effect_keys.h"
+#include "app/export_keys.h"
 #include "app/main_loop.h"
 #include "engine/engine_handles.h"
 #include "gpu/gpu_resources.h"
@@ -100,13 +101,14 @@ StartUpOutcome startUp() {
 
     createProgressPanels();
 
-    // The render, key C/T/M, device-lost and device-reset hooks are registered here.
+    // The render, key C/T/M/E, device-lost and device-reset hooks are registered here.
     registerHook(EnginePos::deviceLostHook, releaseDeviceResources);
     registerHook(EnginePos::deviceResetHook, restoreDeviceResources);
     registerHook(EnginePos::renderHook, renderTower);
     registerHook(EnginePos::letterKeyHook + 4 * engineLetter('C'), createTower);
     registerHook(EnginePos::letterKeyHook + 4 * engineLetter('M'), nextCalculationMode);
     registerHook(EnginePos::letterKeyHook + 4 * engineLetter('T'), reloadRenderEffect);
+    registerHook(EnginePos::letterKeyHook + 4 * engineLetter('E'), exportTowerKey);
 
     // Room for the longest statistics line (54 characters).
     hudText = str_create("#100");
@@ -119,9 +121,11 @@ int gorvaneMain() {
     case StartUpOutcome::refused:
         return -1;
     case StartUpOutcome::engineEnded:
-        return 0;
+        break;
     case StartUpOutcome::running:
+        runMainLoop();
         break;
     }
-    return runMainLoop();
+    // The Tower as the last frame left it.
+    return runRequestedExports() ? 0 : 1;
 }

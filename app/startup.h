@@ -16,6 +16,7 @@ enum class StartUpOutcome {
 
 StartUpOutcome startUp();
 
-// The program's entry: start-up, then the main loop until the engine ends. Returns 0, or -1
-// after refusing the hardware.
+// The program's entry: start-up, then the main loop until the engine ends, then the exports
+// the command line asks for. Returns 0; 1 when an export failed; -1 after refusing the
+// hardware.
 int gorvaneMain();

@@ -166,3 +166,11 @@ EngineNumber sinv(EngineNumber angle);
 EngineNumber maxv(EngineNumber a, EngineNumber b);
 // Microseconds since the calling thread's previous call (each thread keeps its own interval).
 EngineNumber timer();
+
+// This engine's hand-over of the executable's export options: the file of --export and the
+// folder of --export-density as absolute paths, "" when not given; and the folder the run was
+// started in (the working directory is the data folder by then), where outputs named by the
+// program go.
+const char* engine_export_file();
+const char* engine_export_density_folder();
+const char* engine_start_folder();

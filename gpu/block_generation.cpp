@@ -54,19 +54,20 @@ void drawInto(IDirect3DDevice9* device, IDirect3DSurface9* target, D3DXHANDLE te
 
 // Copies `rows` rows of `rowBytes` from a target into memory through its readback copy.
 // `destination` holds rows * rowBytes bytes; the readback has at least that many rows and bytes
-// a row.
-void readRows(IDirect3DDevice9* device, const RenderTarget& target, const Readback& readback,
+// a row. False when the copy or the lock failed (the destination is then left as it was).
+bool readRows(IDirect3DDevice9* device, const RenderTarget& target, const Readback& readback,
               void* destination, UINT rows, UINT rowBytes) {
     assert(destination != nullptr && rows > 0 && rowBytes > 0);
-    if (FAILED(device->GetRenderTargetData(target.surface, readback.surface))) return;
+    if (FAILED(device->GetRenderTargetData(target.surface, readback.surface))) return false;
     D3DLOCKED_RECT locked{};
-    if (FAILED(readback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) return;
+    if (FAILED(readback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) return false;
     assert(static_cast<UINT>(locked.Pitch) >= rowBytes);
     for (UINT r = 0; r < rows; ++r)
         std::memcpy(static_cast<std::uint8_t*>(destination) + std::size_t{r} * rowBytes,
                     static_cast<const std::uint8_t*>(locked.pBits) + std::size_t{r} * locked.Pitch,
                     rowBytes);
     readback.surface->UnlockRect();
+    return true;
 }
 
 std::int32_t readTriangleTotal(IDirect3DDevice9* device) {
@@ -136,6 +137,25 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
     return true;
 }
 
+// The density stage: block (x, y, z)'s field from the noise volume, one slice strip at a time,
+// into DensityMap. The caller has set the quad declaration; the stage leaves DensityMap as the
+// render target with no depth surface. Returns the block's "g_pos", which later stages use.
+D3DXVECTOR4 renderDensityMap(IDirect3DDevice9* device, int x, int y, int z) {
+    const BlockPosition position = blockPosition(x, y, z);
+    const D3DXVECTOR4 gPos(position.x, position.y, position.z, position.w);
+    generationEffect->SetTexture("g_txNoise", NoiseVolume);
+    generationEffect->SetTechnique("createMapSlice");
+    device->SetStreamSource(0, SliceQuad, 0, sizeof(QuadVertex));
+    device->SetRenderTarget(0, DensityMap.surface);
+    device->SetDepthStencilSurface(nullptr);
+    for (int s = 0; s < densityGridSize; ++s) {
+        generationEffect->SetVector("g_pos", &gPos);
+        generationEffect->SetFloat("g_z", static_cast<float>(s));
+        runTechnique(device);
+    }
+    return gPos;
+}
+
 // Every way out of the pass: its wall-clock time counts for the tower, then the lock is left.
 void leavePass(Clock::time_point passStart) {
     towerGpuPassNanoseconds.fetch_add(
@@ -175,18 +195,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     device->GetDepthStencilSurface(&savedDepth);
     device->SetVertexDeclaration(QuadDeclaration);
 
-    const BlockPosition position = blockPosition(job.x, job.y, job.z);
-    const D3DXVECTOR4 gPos(position.x, position.y, position.z, position.w);
-    generationEffect->SetTexture("g_txNoise", NoiseVolume);
-    generationEffect->SetTechnique("createMapSlice");
-    device->SetStreamSource(0, SliceQuad, 0, sizeof(QuadVertex));
-    device->SetRenderTarget(0, DensityMap.surface);
-    device->SetDepthStencilSurface(nullptr);
-    for (int s = 0; s < densityGridSize; ++s) {
-        generationEffect->SetVector("g_pos", &gPos);
-        generationEffect->SetFloat("g_z", static_cast<float>(s));
-        runTechnique(device);
-    }
+    const D3DXVECTOR4 gPos = renderDensityMap(device, job.x, job.y, job.z);
     stages.stop(&GpuPassTimes::density);
 
     drawInto(device, CubeMap.surface, "createCubes");
@@ -240,4 +249,28 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     raiseCounter(BlockMapMax, elapsed);
     BlockMapSum.fetch_add(elapsed / 1000, std::memory_order_relaxed);
     leavePass(passStart);
+}
+
+bool renderBlockDensity(int x, int y, int z, float* destination) {
+    assert(destination != nullptr);
+    IDirect3DDevice9* const device = d3dDevice;
+    EnterCriticalSection(&GenerationLock);
+    if (generationEffect == nullptr) {
+        LeaveCriticalSection(&GenerationLock);
+        return false;
+    }
+    IDirect3DSurface9* savedTarget = nullptr;
+    IDirect3DSurface9* savedDepth = nullptr;
+    device->GetRenderTarget(0, &savedTarget);
+    device->GetDepthStencilSurface(&savedDepth);
+    device->SetVertexDeclaration(QuadDeclaration);
+    renderDensityMap(device, x, y, z);
+    const bool read = readRows(device, DensityMap, DensityMapReadback, destination,
+                               densityMapHeight, densityMapWidth * sizeof(float));
+    device->SetRenderTarget(0, savedTarget);
+    device->SetDepthStencilSurface(savedDepth);
+    if (savedTarget != nullptr) savedTarget->Release();
+    if (savedDepth != nullptr) savedDepth->Release();
+    LeaveCriticalSection(&GenerationLock);
+    return read;
 }

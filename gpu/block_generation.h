@@ -28,5 +28,11 @@ struct GpuPassTimes {
 // it receives the durations of this call's stages.
 void generateBlockOnGpu(BlockJob job, GpuPassTimes* times = nullptr);
 
+// The density stage of block (x, y, z) alone, over the current noise volume, read back into
+// `destination` (holds densityFloatsPerSlot floats, in the DensityReadback layout). Takes the
+// GenerationLock; leaves the counts, statistics, slots and meshes as they are. False when the
+// generation effect is absent or the read-back failed.
+bool renderBlockDensity(int x, int y, int z, float* destination);
+
 // The mode the last pass on `slot` ran in, for the worker to finish the block in that mode.
 extern std::atomic<std::int32_t> SlotCalculationModes[workerCount];

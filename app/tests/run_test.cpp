@@ -133,6 +133,20 @@ TEST(GorvaneRun, BadInputFilesAndUnwritableOutputsGetOneLineNeverAnAbort) {
         expectOneLine(shot, "cannot write the screenshot \"" + path + "\"");
         EXPECT_EQ(shot.errors.find("wrote the screenshot"), std::string::npos) << shot.errors;
     }
+
+    // An export: a format it does not know stops the run before the engine; without a Tower
+    // each export is one line and fails the run, and no file appears.
+    const GorvaneRun format = runGorvane("", run + " --export tower.stl", "bad_export_format");
+    EXPECT_EQ(format.status, 2);
+    expectOneLine(format, "--export: bad value \"tower.stl\"");
+    const std::string tower = testOutputPath("no_tower.glb"), fields = testOutputPath("no_fields");
+    const GorvaneRun early = runGorvane(
+        "", run + " --export '" + tower + "' --export-density '" + fields + "'", "bad_export");
+    EXPECT_EQ(early.status, 1);
+    expectOneLine(early, "cannot export the Tower to " + tower + ": there is no Tower yet");
+    expectOneLine(early, "cannot export the density fields to " + fields + ": there is no Tower");
+    EXPECT_FALSE(fs::exists(tower));
+    EXPECT_FALSE(fs::exists(fields));
     fs::remove_all(data);
 }
 

@@ -4,6 +4,7 @@
 // The options, their values and their meaning are one table in host_options.cpp, from which
 // both parsing and `gorvane --help` come; a new option is a row there (and a field of
 // HostOptions).
+// The engine hands --export and --export-density to the program through engine/engine.h.
 //
 // Keys, also in a window: letters, Up, Left, Right, PageUp, PageDown, Shift, Space, Ctrl,
 // Escape (ends the engine).

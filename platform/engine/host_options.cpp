@@ -161,6 +161,16 @@ std::string readShaderCapability(std::string_view option, const std::string& val
     return "";
 }
 
+// The formats the program's export writes, named by the file's extension.
+std::string readExportPath(std::string_view option, const std::string& value,
+                           HostOptions& options) {
+    const std::string extension = fs::path(value).extension().string();
+    if (extension != ".glb" && extension != ".ply" && extension != ".obj")
+        return badValue(option, value, "a file ending in .glb, .ply or .obj");
+    options.exportPath = value;
+    return "";
+}
+
 const HostOption hostOptionTable[] = {
     {"--headless", nullptr,
      "draw offscreen through EGL (default: a window when DISPLAY or\n"
@@ -190,6 +200,12 @@ const HostOption hostOptionTable[] = {
      readPath<&HostOptions::screenshotPath>},
     {"--stats", "FILE.json", "write the run's statistics at exit",
      readPath<&HostOptions::statsPath>},
+    {"--export", "FILE",
+     "write the Tower after the last frame: FILE.glb (glTF binary),\n"
+     "FILE.ply (binary) or FILE.obj",
+     readExportPath},
+    {"--export-density", "DIR", "write each block's density field and index.json into DIR",
+     readPath<&HostOptions::exportDensityDirectory>},
     {"--device-loss-at", "N",
      "simulate a device loss in frame N (the first from N on outside a\n"
      "key hook): device-lost hook, reset, device-reset hook",
@@ -301,6 +317,10 @@ int engineHostConfigure(int argc, char** argv) {
     if (!options.screenshotPath.empty())
         options.screenshotPath = absolutePath(options.screenshotPath);
     if (!options.statsPath.empty()) options.statsPath = absolutePath(options.statsPath);
+    if (!options.exportPath.empty()) options.exportPath = absolutePath(options.exportPath);
+    if (!options.exportDensityDirectory.empty())
+        options.exportDensityDirectory = absolutePath(options.exportDensityDirectory);
+    options.startDirectory = fs::current_path(error).string();
     options.dataDirectory = absolutePath(dataDirectory.string());
 
     fs::current_path(dataDirectory, error);
@@ -322,6 +342,18 @@ const char* engineHostScreenshotPath() {
     return engine::hostOptions().screenshotPath.empty()
                ? nullptr
                : engine::hostOptions().screenshotPath.c_str();
+}
+
+const char* engine_export_file() {
+    return engine::hostOptions().exportPath.c_str();
+}
+
+const char* engine_export_density_folder() {
+    return engine::hostOptions().exportDensityDirectory.c_str();
+}
+
+const char* engine_start_folder() {
+    return engine::hostOptions().startDirectory.c_str();
 }
 
 bool engineHostScreenshotFailed() {

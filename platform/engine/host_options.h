@@ -19,6 +19,9 @@ struct HostOptions {
     int frameLimit = 0; // 0: no limit
     std::string screenshotPath;
     std::string statsPath;
+    std::string exportPath;             // --export: .glb, .ply or .obj
+    std::string exportDensityDirectory; // --export-density
+    std::string startDirectory;         // the working directory before the data directory
     int deviceLossFrame = 0; // 0: none
     std::optional<EngineNumber> shaderCapability;
     // Seconds each frame advances the engine's time; 0: real time. Unset: 1/60 s headless,

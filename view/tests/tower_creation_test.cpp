@@ -27,18 +27,9 @@ constexpr BlockRange middleRanges[workerCount] = {{3, 2, 0, 4, 6, 8, 0}, {4, 2, 
 // Both workers over their ranges, as tower creation starts them, but with no frames in between,
 // so that the totals hold only what the workers added.
 TowerCounts runWorkers(std::int32_t mode) {
-    CalculationMode.store(mode);
     vertexCount.store(0);
     polygonCount.store(0);
-    HANDLE workers[workerCount];
-    for (int t = 0; t < workerCount; ++t) {
-        BlockRanges[t] = middleRanges[t];
-        workers[t] = CreateThread(nullptr, 0, blockWorker, &BlockRanges[t], 0, nullptr);
-        EXPECT_NE(workers[t], nullptr);
-    }
-    EXPECT_EQ(WaitForMultipleObjects(workerCount, workers, TRUE, INFINITE), WAIT_OBJECT_0);
-    for (HANDLE worker : workers)
-        CloseHandle(worker);
+    runWorkersOver(middleRanges, mode);
 
     const TowerCounts counts = towerCounts();
     EXPECT_EQ(counts.totalVertices(), vertexCount.load()) << "mode " << mode;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/tests/headless_program.h"
+#include "cpu/block_worker.h"
 #include "platform/d3d9/d3dx9.h"
 #include "terrain/terrain_state.h"
 
@@ -58,6 +59,20 @@ inline void expectMeshesMatchCounts() {
         EXPECT_EQ(BlockMeshes[i]->GetNumVertices(), static_cast<DWORD>(BlockVertexCounts[i].load()))
             << "block " << i;
     }
+}
+
+// Both workers over `ranges` in `mode`, as tower creation starts them, with no frames in between.
+inline void runWorkersOver(const BlockRange (&ranges)[workerCount], std::int32_t mode) {
+    CalculationMode.store(mode);
+    HANDLE workers[workerCount];
+    for (int t = 0; t < workerCount; ++t) {
+        BlockRanges[t] = ranges[t];
+        workers[t] = CreateThread(nullptr, 0, blockWorker, &BlockRanges[t], 0, nullptr);
+        ASSERT_NE(workers[t], nullptr);
+    }
+    EXPECT_EQ(WaitForMultipleObjects(workerCount, workers, TRUE, INFINITE), WAIT_OBJECT_0);
+    for (HANDLE worker : workers)
+        CloseHandle(worker);
 }
 
 // The state of a program that has not built a tower yet.
