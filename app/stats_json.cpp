@@ -3,6 +3,8 @@
 #include "engine/engine_handles.h"
 #include "terrain/terrain_state.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -11,44 +13,16 @@
 
 namespace {
 
-std::string formatNumber(double value, const char* format) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    return buffer;
+using Json = nlohmann::ordered_json;
+
+// An engine number as the real value it stands for; every such value is a double exactly, and
+// the JSON writer prints the shortest form that reads back as that double.
+double engineValue(EngineNumber number) {
+    return fromEngineNumber(number);
 }
 
-// An engine number as the real value it stands for. Every such value has a short exact
-// decimal form, which 17 significant digits print without rounding noise.
-std::string engineValue(EngineNumber number) {
-    return formatNumber(fromEngineNumber(number), "%.17g");
-}
-
-std::string engineVector(const EngineVector& vector) {
-    return "[" + engineValue(vector.x) + ", " + engineValue(vector.y) + ", " +
-           engineValue(vector.z) + "]";
-}
-
-std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            quoted += "\\\"";
-            break;
-        case '\\':
-            quoted += "\\\\";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
-                quoted += escape;
-            } else {
-                quoted += c;
-            }
-        }
-    }
-    return quoted + "\"";
+Json engineVector(const EngineVector& vector) {
+    return Json::array({engineValue(vector.x), engineValue(vector.y), engineValue(vector.z)});
 }
 
 } // namespace
@@ -77,37 +51,31 @@ std::string statisticsJson(const RunStatistics& statistics) {
     auto shown = [&lines](HudLineIndex line) { return engineValue(lines[line].number); };
     // The last block timings show as milliseconds while a tower is built.
     auto milliseconds = [](EngineNumber microseconds) { return engineValue(microseconds / 1000); };
+    // JSON has no infinity or NaN; a run without a measured frame reports 0. Two decimals.
+    const double fps = std::isfinite(statistics.framesPerSecond)
+                           ? std::round(statistics.framesPerSecond * 100) / 100
+                           : 0.0;
 
-    std::string json = "{\n";
-    auto field = [&json](const char* name, const std::string& value, bool last = false) {
-        json += "  \"";
-        json += name;
-        json += "\": ";
-        json += value;
-        json += last ? "\n" : ",\n";
-    };
-    field("vertexCount", std::to_string(statistics.counters.vertexCount));
-    field("polygonCount", std::to_string(statistics.counters.polygonCount));
-    field("calculationTime", shown(hudCalculationTimeLine));
-    field("startedBlocks", std::to_string(statistics.startedBlocks));
-    field("tBlockMap", milliseconds(statistics.tBlockMap));
-    field("BlockMapMax", shown(hudBlockMapMaxLine));
-    field("BlockMapSum", shown(hudBlockMapSumLine));
-    field("tBlockVertex", milliseconds(statistics.tBlockVertex));
-    field("BlockVertexMax", shown(hudBlockVertexMaxLine));
-    field("BlockVertexSum", shown(hudBlockVertexSumLine));
-    field("maxVertexBlock", shown(hudMaxVertexBlockLine));
-    field("CalculationMode", std::to_string(statistics.counters.calculationMode));
-    field("frames", std::to_string(statistics.frames));
-    // JSON has no infinity or NaN; a run without a measured frame reports 0.
-    const double fps = std::isfinite(statistics.framesPerSecond) ? statistics.framesPerSecond : 0.0;
-    field("fps", formatNumber(fps, "%.2f"));
-    field("renderer", jsonString(statistics.renderer));
-    field("camera",
-          "{\"position\": " + engineVector(statistics.camera.position) +
-              ", \"angles\": " + engineVector(statistics.camera.angles) + "}",
-          true);
-    return json + "}\n";
+    Json json;
+    json["vertexCount"] = statistics.counters.vertexCount;
+    json["polygonCount"] = statistics.counters.polygonCount;
+    json["calculationTime"] = shown(hudCalculationTimeLine);
+    json["startedBlocks"] = statistics.startedBlocks;
+    json["tBlockMap"] = milliseconds(statistics.tBlockMap);
+    json["BlockMapMax"] = shown(hudBlockMapMaxLine);
+    json["BlockMapSum"] = shown(hudBlockMapSumLine);
+    json["tBlockVertex"] = milliseconds(statistics.tBlockVertex);
+    json["BlockVertexMax"] = shown(hudBlockVertexMaxLine);
+    json["BlockVertexSum"] = shown(hudBlockVertexSumLine);
+    json["maxVertexBlock"] = shown(hudMaxVertexBlockLine);
+    json["CalculationMode"] = statistics.counters.calculationMode;
+    json["frames"] = statistics.frames;
+    json["fps"] = fps;
+    json["renderer"] = statistics.renderer;
+    json["camera"] = {{"position", engineVector(statistics.camera.position)},
+                      {"angles", engineVector(statistics.camera.angles)}};
+    // A renderer name that is not UTF-8 is written with replacement characters, never thrown.
+    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 bool writeStatisticsFile(const char* path, const RunStatistics& statistics) {

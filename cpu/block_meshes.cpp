@@ -141,7 +141,7 @@ ID3DXMesh* weldMesh(ID3DXMesh* mesh, int slot, IDirect3DDevice9* device) {
     assert(mesh != nullptr && slot >= 0 && slot < workerCount);
     const int faceCount = static_cast<int>(mesh->GetNumFaces());
     const int cornerCount = faceCount * 3;
-    if (mesh->GetNumBytesPerVertex() != sizeof(MeshVertex) || cornerCount > weldCornerLimit)
+    if (mesh->GetNumBytesPerVertex() != sizeof(MeshVertex) || cornerCount > blockMeshVertexLimit)
         return nullptr;
 
     WeldBuffers& buffers = weldBuffers[slot];

@@ -11,9 +11,6 @@
 
 namespace {
 
-// A block of more vertices than this is announced before its mesh is built.
-constexpr std::int32_t vertexWarningLimit = 64000;
-
 // Installs the slot's unpublished mesh as block i's mesh with its counts, releasing the mesh it
 // replaces; a device loss since the mesh was made has released it, and the block stays empty.
 // Under BlockPublishLock, so no progress frame is drawing the block meanwhile; the triangle count
@@ -74,8 +71,7 @@ bool finishOnCpu(int slot, int i) {
     const std::int32_t vertices = SlotCpuVertexCounts[slot];
     const std::int32_t triangles = SlotCpuTriangleCounts[slot];
     if (triangles <= 0) return true;
-    if (vertices > vertexWarningLimit)
-        MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
+    announceLargeBlock(vertices);
 
     StagedMeshOutcome outcome;
     {
@@ -93,7 +89,7 @@ bool finishOnCpu(int slot, int i) {
         // The block stays empty (both counts 0), as if it had no surface.
         return true;
     case StagedMeshOutcome::creationFailed:
-        MessageBoxA(nullptr, "Error while creating Mesh", "Error", MB_OK);
+        reportMeshCreationFailure();
         emptyBlock(i);
         return false;
     }

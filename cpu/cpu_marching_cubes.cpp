@@ -264,7 +264,7 @@ bool emitCell(BlockOutput& out, const Cell& cell, unsigned caseIndex, const Edge
         }
         const bool indicesFit =
             static_cast<std::int64_t>(out.triangleCount + 1) * 3 <= stagingIndexCapacity;
-        if (!indicesFit || out.vertexCount + newVertices > cpuBlockVertexLimit) return false;
+        if (!indicesFit || out.vertexCount + newVertices > blockMeshVertexLimit) return false;
 
         std::uint16_t* triangle = out.indices + static_cast<std::ptrdiff_t>(out.triangleCount) * 3;
         for (int j = 0; j < 3; ++j) {

@@ -9,10 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-// Most vertices one block may have: 16-bit indices address 65,536 records, and a mesh with
-// 16-bit indices holds at most 65,535 vertices.
-constexpr std::int32_t cpuBlockVertexLimit = 65535;
-
 // Cell step 2^lodLevel for lodLevel 0..maxLodLevel; 32 covers the block with one cell.
 constexpr std::int32_t maxLodLevel = 5;
 

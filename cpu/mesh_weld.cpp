@@ -145,7 +145,7 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
                      std::uint16_t* indices, WeldScratch& scratch) {
     assert(vertices != nullptr && sourceIndices != nullptr && welded != nullptr &&
            indices != nullptr);
-    assert(cornerCount >= 0 && cornerCount % 3 == 0 && cornerCount <= weldCornerLimit);
+    assert(cornerCount >= 0 && cornerCount % 3 == 0 && cornerCount <= blockMeshVertexLimit);
     assert(vertexCount >= 0);
 
     CellTable table(scratch, cornerCount);

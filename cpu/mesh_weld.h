@@ -33,16 +33,14 @@ struct WeldScratch {
     std::vector<std::int32_t> nextInCell; // per welded vertex: the one made before it in its cell
 };
 
-// Most corners one weld takes: the vertices of the largest mesh with 16-bit indices, so that
-// the welded vertices, at most one per corner, are numbered by 16-bit indices too.
-constexpr int weldCornerLimit = 65535;
-
 // Welds the triangle list whose corner c is `vertices[sourceIndices[c]]`.
 // `vertices` holds `vertexCount` entries; `sourceIndices` holds `cornerCount` entries, each below
-// `vertexCount`; `cornerCount` is a multiple of 3 and at most weldCornerLimit. `welded` has room
-// for `cornerCount` vertices and `indices` for `cornerCount` entries. Returns the number of
-// welded vertices written to `welded`; `indices` then holds the welded triangle list, corner for
-// corner. A corner whose position is not a number matches nothing and gets a vertex of its own.
+// `vertexCount`; `cornerCount` is a multiple of 3 and at most blockMeshVertexLimit (the largest
+// block mesh, so that the welded vertices, at most one per corner, take 16-bit indices too).
+// `welded` has room for `cornerCount` vertices and `indices` for `cornerCount` entries. Returns the
+// number of welded vertices written to `welded`; `indices` then holds the welded triangle list,
+// corner for corner. A corner whose position is not a number matches nothing and gets a vertex of
+// its own.
 int weldTriangleList(const MeshVertex* vertices, int vertexCount,
                      const std::uint16_t* sourceIndices, int cornerCount, MeshVertex* welded,
                      std::uint16_t* indices, WeldScratch& scratch);

@@ -137,6 +137,9 @@ struct EngineText {
 // Functions.
 EngineSlotTable* engine_open(const char* commandLine, void* reserved);
 int engine_frame();
+// Frames engine_frame has drawn since engine_open, those drawn inside key hooks included (an
+// addition of this engine: a hook can tell whether any frame was drawn since it last looked).
+std::int64_t engine_frames_drawn();
 void sys_exit(const char* message);
 void level_load(const char* fileName);
 

@@ -17,10 +17,6 @@ std::atomic<std::int32_t> SlotCalculationModes[workerCount];
 
 namespace {
 
-// Blocks whose vertex count passes this get a warning; past the 16-bit index range none is made.
-constexpr int warnedVertexCount = 64000;
-constexpr int addressableVertexCount = 65535;
-
 using Clock = std::chrono::steady_clock;
 
 // The GPU timestamps of one traced pass, one at its start and one after each stage, as a
@@ -309,18 +305,16 @@ bool buildGpuMesh(IDirect3DDevice9* device, int block, std::int32_t triangles,
     stages.stop("vertices", &GpuPassTimes::vertices);
 
     const int vertices = 3 * triangles;
-    if (vertices > warnedVertexCount)
-        MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
+    announceLargeBlock(vertices);
     raiseCounter(maxVertexBlock, toEngineNumber(vertices));
 
     if (BlockMeshes[block] != nullptr) BlockMeshes[block]->Release();
     BlockMeshes[block] = nullptr;
-    // 16-bit indices and IdentityIndices address 65,535 vertices at most.
-    if (vertices > addressableVertexCount ||
+    if (vertices > blockMeshVertexLimit ||
         FAILED(D3DXCreateMesh(triangles, vertices, D3DXMESH_DYNAMIC, MeshDeclaration, device,
                               &BlockMeshes[block]))) {
         BlockMeshes[block] = nullptr;
-        MessageBoxA(nullptr, "Error while creating Mesh", "Error", MB_OK);
+        reportMeshCreationFailure();
         return false;
     }
 

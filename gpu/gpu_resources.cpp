@@ -48,7 +48,7 @@ const D3DVERTEXELEMENT9 MeshDeclaration[4] = {
     D3DDECL_END(),
 };
 
-std::uint16_t IdentityIndices[identityIndexCount];
+std::uint16_t IdentityIndices[blockMeshVertexLimit];
 
 namespace {
 
@@ -132,7 +132,7 @@ void createTargets(bool readbacks) {
 }
 
 void fillIdentityIndices() {
-    for (int i = 0; i < identityIndexCount; ++i)
+    for (int i = 0; i < blockMeshVertexLimit; ++i)
         IdentityIndices[i] = static_cast<std::uint16_t>(i);
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/d3d9/d3dx9.h"
+#include "terrain/terrain_state.h"
 
 #include <cstdint>
 
@@ -31,6 +32,17 @@ constexpr UINT pyramidWidths[pyramidLevels] = {128, 16, 2, 1};
 constexpr UINT pyramidHeights[pyramidLevels] = {16, 8, 4, 1};
 constexpr UINT vertexTargetWidth = 256, vertexTargetHeight = 512;
 constexpr UINT meshVertexTargetWidth = 512, meshVertexTargetHeight = 512;
+// One block's density grid fills the DensityMap and its cells the CubeMap; the vertex targets
+// keep each vertex in two texels and hold the largest block mesh.
+static_assert(densityMapWidth == densityGridSize * densityGridSize &&
+              densityMapHeight == densityGridSize);
+static_assert(cubeMapWidth * cubeMapHeight == cubeTexelsPerSlot &&
+              cubeMapHeight == blockCellsPerAxis);
+constexpr UINT texelsPerTargetVertex = 2;
+static_assert(vertexTargetWidth * vertexTargetHeight / texelsPerTargetVertex >=
+              blockMeshVertexLimit);
+static_assert(meshVertexTargetWidth * meshVertexTargetHeight / texelsPerTargetVertex >=
+              blockMeshVertexLimit);
 
 extern RenderTarget DensityMap;
 extern Readback DensityMapReadback;
@@ -64,9 +76,9 @@ extern const QuadVertex fullQuadVertices[4];
 // The MeshVertex element list every block mesh is made from, D3DDECL_END() included.
 extern const D3DVERTEXELEMENT9 MeshDeclaration[4];
 
-// Entry i is i: the indices of an unwelded GPU triangle list.
-constexpr int identityIndexCount = 65535;
-extern std::uint16_t IdentityIndices[identityIndexCount];
+// Entry i is i: the indices of an unwelded GPU triangle list, as many as a block mesh has
+// vertices at most.
+extern std::uint16_t IdentityIndices[blockMeshVertexLimit];
 
 // Effect files and the flags they are compiled with.
 constexpr const char* generationEffectFile = "createMap.fxo";

@@ -80,3 +80,12 @@ void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value) {
     while (value > seen && !counter.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
     }
 }
+
+void announceLargeBlock(std::int32_t vertices) {
+    if (vertices > blockVertexWarningCount)
+        MessageBoxA(nullptr, "das wird nicht klappen", "info", MB_OK);
+}
+
+void reportMeshCreationFailure() {
+    MessageBoxA(nullptr, "Error while creating Mesh", "Error", MB_OK);
+}

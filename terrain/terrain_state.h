@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 struct ID3DXMesh;
 
@@ -27,8 +28,17 @@ constexpr int towerBlocksPerAxis = 8;
 constexpr int towerBlockCount = towerBlocksPerAxis * towerBlocksPerAxis * towerBlocksPerAxis;
 
 constexpr int blockIndex(int x, int y, int z) {
-    return x * 64 + y * 8 + z;
+    return (x * towerBlocksPerAxis + y) * towerBlocksPerAxis + z;
 }
+static_assert(blockIndex(towerBlocksPerAxis - 1, towerBlocksPerAxis - 1, towerBlocksPerAxis - 1) ==
+              towerBlockCount - 1);
+
+// Every block mesh has 16-bit indices, which address at most 65,535 vertices: no path builds a
+// larger one (the GPU pass's identity indices, the CPU mesher and the weld all stop there).
+constexpr std::int32_t blockMeshVertexLimit = std::numeric_limits<std::uint16_t>::max();
+// A block of more vertices than this is announced (announceLargeBlock) before its mesh is built.
+constexpr std::int32_t blockVertexWarningCount = 64000;
+static_assert(blockVertexWarningCount < blockMeshVertexLimit);
 
 // Vertices and triangles of each block's mesh. A block is drawn only while its triangle count is
 // above 0, and then its mesh is valid with that many faces; the vertex count means something
@@ -66,21 +76,30 @@ constexpr int densityFloatsPerSlot = densityGridSize * densityGridSize * density
 constexpr int densityCellOrigin = 16;
 
 constexpr std::size_t densitySampleIndex(int gx, int gy, int gz) {
-    return static_cast<std::size_t>(gz) * 4096 + static_cast<std::size_t>(gy) * 64 +
+    return (static_cast<std::size_t>(gz) * densityGridSize + static_cast<std::size_t>(gy)) *
+               densityGridSize +
            static_cast<std::size_t>(gx);
 }
+static_assert(densitySampleIndex(densityGridSize - 1, densityGridSize - 1, densityGridSize - 1) ==
+              densityFloatsPerSlot - 1);
 
 // A block's cell classification: the CubeMap target's 32 rows of 1024 texels of 4 bytes in
 // A8R8G8B8 memory order (blue, green, red, alpha). Cell (cx, cy, cz) is texel
 // cz * 1024 + cy * 32 + cx; the CPU path reads its green byte.
 constexpr int blockCellsPerAxis = 32;
 constexpr int cubeTexelsPerSlot = blockCellsPerAxis * blockCellsPerAxis * blockCellsPerAxis;
-constexpr int cubeBytesPerSlot = cubeTexelsPerSlot * 4;
+constexpr int cubeTexelBytes = 4;
+constexpr int cubeBytesPerSlot = cubeTexelsPerSlot * cubeTexelBytes;
 
 constexpr std::size_t cubeTexelIndex(int cx, int cy, int cz) {
-    return static_cast<std::size_t>(cz) * 1024 + static_cast<std::size_t>(cy) * 32 +
+    return (static_cast<std::size_t>(cz) * blockCellsPerAxis + static_cast<std::size_t>(cy)) *
+               blockCellsPerAxis +
            static_cast<std::size_t>(cx);
 }
+static_assert(cubeTexelIndex(blockCellsPerAxis - 1, blockCellsPerAxis - 1, blockCellsPerAxis - 1) ==
+              cubeTexelsPerSlot - 1);
+// The block's cells, and the lattice point past its last one, lie inside the density grid.
+static_assert(densityCellOrigin + blockCellsPerAxis < densityGridSize);
 
 extern float DensityReadback[workerCount][densityFloatsPerSlot];
 extern std::uint8_t CubeReadback[workerCount][cubeBytesPerSlot];
@@ -96,9 +115,15 @@ static_assert(offsetof(MeshVertex, position) == 0);
 static_assert(offsetof(MeshVertex, normal) == 12);
 static_assert(offsetof(MeshVertex, u) == 24);
 
+// Grid edges of a block run between lattice points (lx, ly, lz), each 0..32; the CPU mesher
+// keeps its per-slot table of the vertices made on them (cpu/cpu_marching_cubes.cpp).
+constexpr int edgeLatticeSize = blockCellsPerAxis + 1;
+
 // Staging buffers of the CPU path: room for the 15 vertices one cell can yield for each of 33^3
 // cells, and an index buffer of as many bytes (so half as many 16-bit indices).
-constexpr UINT stagingVertexCapacity = 33 * 33 * 33 * 15;
+constexpr UINT mostVerticesPerCell = 15;
+constexpr UINT stagingVertexCapacity =
+    edgeLatticeSize * edgeLatticeSize * edgeLatticeSize * mostVerticesPerCell;
 constexpr UINT stagingVertexBufferBytes = stagingVertexCapacity * sizeof(MeshVertex);
 constexpr UINT stagingIndexBufferBytes = stagingVertexCapacity;
 constexpr UINT stagingIndexCapacity = stagingIndexBufferBytes / sizeof(std::uint16_t);
@@ -113,10 +138,6 @@ extern StagingBuffers WorkerStagingBuffers[workerCount];
 extern std::int32_t SlotTriangleCounts[workerCount];
 extern std::int32_t SlotCpuVertexCounts[workerCount];
 extern std::int32_t SlotCpuTriangleCounts[workerCount];
-
-// Grid edges of a block run between lattice points (lx, ly, lz), each 0..32; the CPU mesher
-// keeps its per-slot table of the vertices made on them (cpu/cpu_marching_cubes.cpp).
-constexpr int edgeLatticeSize = blockCellsPerAxis + 1;
 
 // ---------------------------------------------------------------------------------------------
 // Calculation mode
@@ -154,6 +175,17 @@ extern std::atomic<std::int64_t> towerCpuWorkNanoseconds;
 
 // Raises `counter` to `value` if that is larger; safe against a concurrent raise.
 void raiseCounter(std::atomic<EngineNumber>& counter, EngineNumber value);
+
+// ---------------------------------------------------------------------------------------------
+// Messages of block building (both paths)
+// ---------------------------------------------------------------------------------------------
+
+// Shows the "info" box of a block of more than blockVertexWarningCount vertices; nothing for a
+// smaller block.
+void announceLargeBlock(std::int32_t vertices);
+
+// Shows the "Error" box of a block whose mesh could not be created.
+void reportMeshCreationFailure();
 
 // ---------------------------------------------------------------------------------------------
 // Locks

@@ -2,7 +2,6 @@
 
 #include "engine/engine_handles.h"
 #include "cpu/block_worker.h"
-#include "platform/engine/engine_host.h"
 #include "platform/trace/trace.h"
 #include "tables/lookup_textures.h"
 #include "terrain/terrain_state.h"
@@ -105,7 +104,7 @@ bool towerBeingCreated() {
 void createTower() {
     // The frames drawn below may deliver another C; a second pair of workers on the same slots
     // would corrupt both towers.
-    if (creatingTower.load() || engineHostFramesRun() == framesWhenLastTowerEnded) {
+    if (creatingTower.load() || engine_frames_drawn() == framesWhenLastTowerEnded) {
         std::fprintf(stderr, "C ignored: a tower is being created\n");
         return;
     }
@@ -133,6 +132,6 @@ void createTower() {
     engine_frame();
     calculationTime.store((runningTime() - startTicks) / 16);
     towerSlice.end();
-    framesWhenLastTowerEnded = engineHostFramesRun();
+    framesWhenLastTowerEnded = engine_frames_drawn();
     creatingTower.store(false);
 }

@@ -1,7 +1,6 @@
 // The gorvane executable run as a user runs it, headless: the hardware refusal, bad input
 // files and outputs, and a scripted flight checked through its statistics file and its
 // screenshot.
-#include "app/tests/json_fields.h"
 #include "app/tests/run_gorvane.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +17,30 @@
 #include <map>
 #include <memory>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
+
+using Json = nlohmann::json;
+
+// The statistics file at `path`, parsed; a discarded value when it is missing or not JSON.
+Json readStatistics(const std::string& path) {
+    return Json::parse(readWholeFile(path), nullptr, false);
+}
+
+// A number of the statistics object; nullopt when it is absent or no number.
+std::optional<double> numberField(const Json& json, const char* name) {
+    if (!json.is_object() || !json.contains(name) || !json[name].is_number()) return std::nullopt;
+    return json[name].get<double>();
+}
+
+// The camera's position or angles; empty when absent.
+std::vector<double> cameraField(const Json& json, const char* name) {
+    if (!json.is_object() || !json.contains("camera") || !json["camera"].contains(name)) return {};
+    return json["camera"][name].get<std::vector<double>>();
+}
 
 constexpr const char* refusalText = "You need a gpu with shadermodel 3.0 support";
 constexpr const char* refusalCaption = "System requirements not fullfilled";
@@ -34,7 +53,7 @@ TEST(GorvaneRun, RefusesHardwareWithoutShaderModel3) {
     EXPECT_NE(run.errors.find(refusalCaption), std::string::npos) << run.errors;
     EXPECT_NE(run.errors.find(refusalText), std::string::npos) << run.errors;
     // Nothing runs after the refusal: only the two frames before the check were drawn.
-    EXPECT_EQ(jsonNumberField(readWholeFile(stats), "frames"), 2.0);
+    EXPECT_EQ(numberField(readStatistics(stats), "frames"), 2.0);
 }
 
 TEST(GorvaneRun, AcceptsTheExactLegacyCapability) {
@@ -186,36 +205,36 @@ class ScriptedFlight : public testing::Test {
 
 GorvaneRun ScriptedFlight::still, ScriptedFlight::flight, ScriptedFlight::smallFlight;
 
-// The camera field of a statistics file as written: its numbers print exactly.
-std::string cameraText(const std::string& json) {
-    const std::size_t start = json.find("\"camera\":");
-    return start == std::string::npos ? std::string() : json.substr(start, json.find('}', start) - start);
+// The camera of a statistics file: its numbers print exactly, so they read back exactly.
+Json cameraOf(const std::string& name) {
+    const Json json = readStatistics(testOutputPath(name));
+    return json.is_object() && json.contains("camera") ? json["camera"] : Json();
 }
 
 TEST_F(ScriptedFlight, TheSameScriptEndsAtTheSameCameraWhateverTheFramesCost) {
     ASSERT_EQ(flight.status, 0) << flight.errors;
     ASSERT_EQ(smallFlight.status, 0) << smallFlight.errors;
-    const std::string flightCamera = cameraText(readWholeFile(testOutputPath("flight.json")));
-    ASSERT_FALSE(flightCamera.empty());
-    EXPECT_EQ(cameraText(readWholeFile(testOutputPath("small_flight.json"))), flightCamera);
-    EXPECT_NE(cameraText(readWholeFile(testOutputPath("still.json"))), flightCamera);
+    const Json flightCamera = cameraOf("flight.json");
+    ASSERT_TRUE(flightCamera.is_object());
+    EXPECT_EQ(cameraOf("small_flight.json"), flightCamera);
+    EXPECT_NE(cameraOf("still.json"), flightCamera);
 }
 
 TEST_F(ScriptedFlight, HoldingWMovesTheCameraAlongItsViewDirection) {
     ASSERT_EQ(still.status, 0) << still.errors;
     ASSERT_EQ(flight.status, 0) << flight.errors;
-    const std::string stillJson = readWholeFile(testOutputPath("still.json"));
-    const std::string flightJson = readWholeFile(testOutputPath("flight.json"));
-    EXPECT_EQ(jsonNumberField(flightJson, "frames"), 40.0);
+    const Json stillJson = readStatistics(testOutputPath("still.json"));
+    const Json flightJson = readStatistics(testOutputPath("flight.json"));
+    EXPECT_EQ(numberField(flightJson, "frames"), 40.0);
 
-    const auto start = jsonNumberArray(stillJson, "position");
-    const auto end = jsonNumberArray(flightJson, "position");
-    const auto angles = jsonNumberArray(flightJson, "angles");
+    const auto start = cameraField(stillJson, "position");
+    const auto end = cameraField(flightJson, "position");
+    const auto angles = cameraField(flightJson, "angles");
     ASSERT_EQ(start.size(), 3u);
     ASSERT_EQ(end.size(), 3u);
     ASSERT_EQ(angles.size(), 3u);
     // No turn input in either run: both end with the level's starting angles.
-    EXPECT_EQ(jsonNumberArray(stillJson, "angles"), angles);
+    EXPECT_EQ(cameraField(stillJson, "angles"), angles);
 
     const auto forward = viewDirection(angles[0], angles[1]);
     double length = 0, along = 0;
@@ -296,8 +315,8 @@ class TowerRun : public testing::Test {
                            "no_tower");
     }
 
-    static std::string stats(int mode) {
-        return readWholeFile(testOutputPath("tower" + std::to_string(mode) + ".json"));
+    static Json stats(int mode) {
+        return readStatistics(testOutputPath("tower" + std::to_string(mode) + ".json"));
     }
 
     static inline GorvaneRun runs[3];
@@ -309,12 +328,12 @@ TEST_F(TowerRun, EveryModeBuildsTheWholeTowerFromTheSameField) {
     for (int mode = 0; mode < 3; ++mode) {
         SCOPED_TRACE(testing::Message() << "mode " << mode);
         ASSERT_EQ(runs[mode].status, 0) << runs[mode].errors;
-        const std::string json = stats(mode);
-        EXPECT_EQ(jsonNumberField(json, "CalculationMode"), mode);
-        EXPECT_EQ(jsonNumberField(json, "startedBlocks"), 512);
-        EXPECT_GT(jsonNumberField(json, "calculationTime").value_or(0), 0);
-        polygons[mode] = jsonNumberField(json, "polygonCount").value_or(0);
-        vertices[mode] = jsonNumberField(json, "vertexCount").value_or(0);
+        const Json json = stats(mode);
+        EXPECT_EQ(numberField(json, "CalculationMode"), mode);
+        EXPECT_EQ(numberField(json, "startedBlocks"), 512);
+        EXPECT_GT(numberField(json, "calculationTime").value_or(0), 0);
+        polygons[mode] = numberField(json, "polygonCount").value_or(0);
+        vertices[mode] = numberField(json, "vertexCount").value_or(0);
         EXPECT_GT(polygons[mode], 10000);
         EXPECT_GT(vertices[mode], 10000);
     }
@@ -374,7 +393,7 @@ TEST_F(TowerRun, ScreenshotShowsALitTerrainOverMuchOfTheViewAndTheCounts) {
 struct TraceSlice {
     std::string name;
     double begin, end; // microseconds
-    nlohmann::json args;
+    Json args;
 };
 
 // Whether the slices of one track, each inside the one that encloses its start, nest properly.
@@ -401,24 +420,24 @@ TEST_F(TowerRun, TraceAgreesWithTheStatisticsAndNestsOnEveryTrack) {
     for (int mode = 0; mode < 3; ++mode) {
         SCOPED_TRACE(testing::Message() << "mode " << mode);
         ASSERT_EQ(runs[mode].status, 0) << runs[mode].errors;
-        const nlohmann::json trace = nlohmann::json::parse(
+        const Json trace = Json::parse(
             readWholeFile(testOutputPath("tower" + std::to_string(mode) + ".trace.json")));
         std::map<int, std::string> trackNames;
         std::map<std::string, std::vector<TraceSlice>> tracks;
-        for (const nlohmann::json& event : trace.at("traceEvents")) {
+        for (const Json& event : trace.at("traceEvents")) {
             if (event.at("ph") == "M" && event.at("name") == "thread_name")
                 trackNames[event.at("tid")] = event.at("args").at("name");
         }
-        for (const nlohmann::json& event : trace.at("traceEvents")) {
+        for (const Json& event : trace.at("traceEvents")) {
             if (event.at("ph") != "X") continue;
             const double begin = event.at("ts");
             tracks[trackNames.at(event.at("tid"))].push_back(
                 {event.at("name"), begin, begin + event.at("dur").get<double>(),
-                 event.value("args", nlohmann::json::object())});
+                 event.value("args", Json::object())});
         }
-        const std::string json = stats(mode);
-        const double blockMapSum = jsonNumberField(json, "BlockMapSum").value_or(0);
-        const double calculationTime = jsonNumberField(json, "calculationTime").value_or(0);
+        const Json json = stats(mode);
+        const double blockMapSum = numberField(json, "BlockMapSum").value_or(0);
+        const double calculationTime = numberField(json, "calculationTime").value_or(0);
 
         std::vector<TraceSlice> towers;
         for (const TraceSlice& slice : tracks["main"])

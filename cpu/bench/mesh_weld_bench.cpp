@@ -23,7 +23,7 @@ std::vector<MeshVertex> unweldedTerrainBlock() {
     const auto* vertices = static_cast<const MeshVertex*>(data);
     WorkerStagingBuffers[0].indices->Lock(0, 0, &data, D3DLOCK_READONLY);
     const auto* indices = static_cast<const std::uint16_t*>(data);
-    const int corners = std::min(3 * SlotCpuTriangleCounts[0], weldCornerLimit);
+    const int corners = std::min(3 * SlotCpuTriangleCounts[0], blockMeshVertexLimit);
     std::vector<MeshVertex> unwelded;
     for (int c = 0; c < corners; ++c)
         unwelded.push_back(vertices[indices[c]]);

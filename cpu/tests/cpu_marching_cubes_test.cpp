@@ -313,7 +313,7 @@ void expectCappedPrefix(int slot, bool vertexLimitExpected) {
 
     const std::size_t triangles = mesh.indices.size() / 3;
     ASSERT_LT(triangles * 3, reference.indices.size()) << "the field must overflow";
-    EXPECT_LE(mesh.vertices.size(), static_cast<std::size_t>(cpuBlockVertexLimit));
+    EXPECT_LE(mesh.vertices.size(), static_cast<std::size_t>(blockMeshVertexLimit));
     EXPECT_LE(mesh.indices.size(), static_cast<std::size_t>(stagingIndexCapacity));
 
     std::set<std::uint32_t> usedVertices(reference.indices.begin(),
@@ -322,7 +322,7 @@ void expectCappedPrefix(int slot, bool vertexLimitExpected) {
     int newInNext = 0;
     for (int j = 0; j < 3; ++j)
         newInNext += usedVertices.count(reference.indices[triangles * 3 + j]) == 0;
-    const bool vertexLimitHit = mesh.vertices.size() + newInNext > cpuBlockVertexLimit;
+    const bool vertexLimitHit = mesh.vertices.size() + newInNext > blockMeshVertexLimit;
     const bool indexLimitHit = (triangles + 1) * 3 > stagingIndexCapacity;
     EXPECT_EQ(vertexLimitHit, vertexLimitExpected);
     EXPECT_EQ(indexLimitHit, !vertexLimitExpected);

@@ -238,7 +238,7 @@ TEST(MeshWeld, CornersThatAreNotNumbersStayApart) {
 TEST(MeshWeld, TheLargestGpuMeshWeldsToItsDistinctCorners) {
     // 65,535 corners over a lattice 0.05 apart, each lattice point met several times.
     std::vector<MeshVertex> corners;
-    for (int c = 0; c < weldCornerLimit; ++c) {
+    for (int c = 0; c < blockMeshVertexLimit; ++c) {
         const int point = (c * 7919) % 20000;
         corners.push_back(vertexAt(0.05f * (point % 40), 0.05f * (point / 40 % 25),
                                    0.05f * (point / 1000), 0.5f, 0.5f));

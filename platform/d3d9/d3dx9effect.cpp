@@ -2,6 +2,7 @@
 // fragment block a pass uses is compiled once, and every distinct pair is linked once.
 #include "d3dx9effect.h"
 
+#include "d3dx_ref_counted.h"
 #include "effect_parser.h"
 #include "gl_device.h"
 #include "platform/files/bounded_file.h"
@@ -9,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -230,7 +230,7 @@ struct SavedStage {
     std::array<DWORD, effectSamplerStates.size()> samplerStates;
 };
 
-class Effect final : public ID3DXEffect {
+class Effect final : public d3dx::RefCounted<ID3DXEffect, Effect> {
   public:
     Effect(IDirect3DDevice9* device, EffectDescription description,
            std::vector<LinkedProgram> programs, std::vector<std::vector<PassSetup>> techniques)
@@ -243,24 +243,16 @@ class Effect final : public ID3DXEffect {
         }
     }
 
-    ULONG AddRef() override { return ++references_; }
-
-    ULONG Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT SetTechnique(D3DXHANDLE name) override {
-        if (!name || begun_)
-            return d3d9gl::refuse("SetTechnique", "no technique name, or inside Begin/End");
+        if (!name) return d3d9gl::refuse("SetTechnique", d3d9gl::Refusal::NoTechniqueName);
+        if (begun_) return d3d9gl::refuse("SetTechnique", d3d9gl::Refusal::InsideBegin);
         for (std::size_t i = 0; i < description_.techniques.size(); ++i) {
             if (description_.techniques[i].name == name) {
                 technique_ = i;
                 return S_OK;
             }
         }
-        return d3d9gl::refuse("SetTechnique", "no technique of that name");
+        return d3d9gl::refuse("SetTechnique", d3d9gl::Refusal::UnknownTechnique);
     }
 
     HRESULT SetTexture(D3DXHANDLE name, IDirect3DBaseTexture9* texture) override {
@@ -270,8 +262,7 @@ class Effect final : public ID3DXEffect {
             return (type == ParameterType::Texture2D && resource == D3DRTYPE_TEXTURE) ||
                    (type == ParameterType::Texture3D && resource == D3DRTYPE_VOLUMETEXTURE);
         });
-        if (index == notFound)
-            return d3d9gl::refuse("SetTexture", "no texture parameter of that name and kind");
+        if (index == notFound) return d3d9gl::refuse("SetTexture", d3d9gl::Refusal::UnknownTexture);
         if (texture) texture->AddRef();
         if (values_[index].texture) values_[index].texture->Release();
         values_[index].texture = texture;
@@ -279,12 +270,12 @@ class Effect final : public ID3DXEffect {
     }
 
     HRESULT SetMatrix(D3DXHANDLE name, const D3DXMATRIX* matrix) override {
-        if (!matrix) return d3d9gl::refuse("SetMatrix", "no matrix");
+        if (!matrix) return d3d9gl::refuse("SetMatrix", d3d9gl::Refusal::NoMatrix);
         return setFloats(name, ParameterType::Float4x4, &matrix->m[0][0], 16);
     }
 
     HRESULT SetVector(D3DXHANDLE name, const D3DXVECTOR4* vector) override {
-        if (!vector) return d3d9gl::refuse("SetVector", "no vector");
+        if (!vector) return d3d9gl::refuse("SetVector", d3d9gl::Refusal::NoVector);
         const float floats[4] = {vector->x, vector->y, vector->z, vector->w};
         return setFloats(name, ParameterType::Float4, floats, 4);
     }
@@ -295,7 +286,7 @@ class Effect final : public ID3DXEffect {
 
     HRESULT SetInt(D3DXHANDLE name, INT value) override {
         const std::size_t index = find(name, ofType(ParameterType::Int));
-        if (index == notFound) return d3d9gl::refuse("SetInt", "no int parameter of that name");
+        if (index == notFound) return d3d9gl::refuse("SetInt", d3d9gl::Refusal::UnknownInt);
         values_[index].integer = value;
         return S_OK;
     }
@@ -306,8 +297,9 @@ class Effect final : public ID3DXEffect {
     }
 
     HRESULT Begin(UINT* passes, DWORD flags) override {
-        if (begun_ || (flags != 0 && flags != D3DXFX_DONOTSAVESTATE))
-            return d3d9gl::refuse("Begin", "inside Begin/End already, or unsupported flags");
+        if (begun_) return d3d9gl::refuse("Begin", d3d9gl::Refusal::InsideBegin);
+        if (flags != 0 && flags != D3DXFX_DONOTSAVESTATE)
+            return d3d9gl::refuse("Begin", d3d9gl::Refusal::UnsupportedBeginFlags);
         if (passes) *passes = static_cast<UINT>(currentPasses().size());
         saving_ = flags == 0;
         if (saving_) saveState();
@@ -316,9 +308,10 @@ class Effect final : public ID3DXEffect {
     }
 
     HRESULT BeginPass(UINT pass) override {
-        if (!begun_ || passOpen_ || pass >= currentPasses().size())
-            return d3d9gl::refuse("BeginPass",
-                                  "outside Begin/End, a pass open already, or pass out of range");
+        if (!begun_) return d3d9gl::refuse("BeginPass", d3d9gl::Refusal::OutsideBegin);
+        if (passOpen_) return d3d9gl::refuse("BeginPass", d3d9gl::Refusal::PassOpen);
+        if (pass >= currentPasses().size())
+            return d3d9gl::refuse("BeginPass", d3d9gl::Refusal::PassOutOfRange);
         const PassSetup& setup = currentPasses()[pass];
         const LinkedProgram& program = programs_[setup.program];
         d3d9gl::setProgram(device_, program.name);
@@ -332,13 +325,13 @@ class Effect final : public ID3DXEffect {
     }
 
     HRESULT EndPass() override {
-        if (!passOpen_) return d3d9gl::refuse("EndPass", "no pass open");
+        if (!passOpen_) return d3d9gl::refuse("EndPass", d3d9gl::Refusal::NoPassOpen);
         passOpen_ = false;
         return S_OK;
     }
 
     HRESULT End() override {
-        if (!begun_) return d3d9gl::refuse("End", "outside Begin/End");
+        if (!begun_) return d3d9gl::refuse("End", d3d9gl::Refusal::OutsideBegin);
         if (saving_) restoreState();
         begun_ = false;
         passOpen_ = false;
@@ -346,6 +339,7 @@ class Effect final : public ID3DXEffect {
     }
 
   private:
+    friend d3dx::RefCounted<ID3DXEffect, Effect>;
     static constexpr std::size_t notFound = static_cast<std::size_t>(-1);
 
     ~Effect() {
@@ -375,8 +369,7 @@ class Effect final : public ID3DXEffect {
     HRESULT setFloats(D3DXHANDLE name, ParameterType type, const float* floats, std::size_t count) {
         const std::size_t index = find(name, ofType(type));
         if (index == notFound)
-            return d3d9gl::refuse("SetFloat/SetVector/SetMatrix",
-                                  "no parameter of that name and type");
+            return d3d9gl::refuse("SetFloat/SetVector/SetMatrix", d3d9gl::Refusal::UnknownFloats);
         std::copy(floats, floats + count, values_[index].floats.begin());
         return S_OK;
     }
@@ -479,7 +472,6 @@ class Effect final : public ID3DXEffect {
         savedStages_.clear();
     }
 
-    std::atomic<ULONG> references_{1};
     IDirect3DDevice9* device_;
     EffectDescription description_;
     std::vector<LinkedProgram> programs_;
@@ -514,10 +506,11 @@ HRESULT D3DXCreateEffectFromFileA(IDirect3DDevice9* device, LPCSTR fileName,
                                   LPD3DXEFFECTPOOL pool, LPD3DXEFFECT* effect,
                                   LPD3DXBUFFER* errors) {
     if (errors) *errors = nullptr;
-    if (!effect) return d3d9gl::refuse("D3DXCreateEffectFromFileA", "no effect pointer");
+    if (!effect)
+        return d3d9gl::refuse("D3DXCreateEffectFromFileA", d3d9gl::Refusal::NoEffectPointer);
     *effect = nullptr;
-    if (!device || !fileName)
-        return d3d9gl::refuse("D3DXCreateEffectFromFileA", "no device or no file name");
+    if (!device) return d3d9gl::refuse("D3DXCreateEffectFromFileA", d3d9gl::Refusal::NoDevice);
+    if (!fileName) return d3d9gl::refuse("D3DXCreateEffectFromFileA", d3d9gl::Refusal::NoFileName);
     const std::string file = fileName;
     const auto refuse = [&](const std::string& what) {
         return giveErrors(errors, file + ": error: " + what + "\n", D3DERR_INVALIDCALL);

@@ -1,12 +1,13 @@
 #include "d3dx9mesh.h"
 
+#include "d3dx_ref_counted.h"
 #include "failure_injection.h"
 #include "mesh_geometry.h"
 #include "refusal.h"
 #include "vertex_layout.h"
 
-#include <atomic>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 #include <vector>
@@ -15,14 +16,14 @@ namespace {
 
 constexpr DWORD supportedMeshOptions =
     D3DXMESH_VB_WRITEONLY | D3DXMESH_VB_DYNAMIC | D3DXMESH_IB_WRITEONLY | D3DXMESH_IB_DYNAMIC;
-constexpr DWORD maxVerticesWith16BitIndices = 65535;
+constexpr DWORD maxVerticesWith16BitIndices = std::numeric_limits<WORD>::max();
 
 DWORD bufferUsage(DWORD options, DWORD writeOnly, DWORD dynamic) {
     return ((options & writeOnly) ? D3DUSAGE_WRITEONLY : 0) |
            ((options & dynamic) ? D3DUSAGE_DYNAMIC : 0);
 }
 
-class Mesh final : public ID3DXMesh {
+class Mesh final : public d3dx::RefCounted<ID3DXMesh, Mesh> {
   public:
     Mesh(IDirect3DDevice9* device, d3dx::VertexLayout layout, DWORD faces, DWORD vertices)
         : device_(device), layout_(std::move(layout)), faces_(faces), vertexCount_(vertices) {
@@ -45,13 +46,6 @@ class Mesh final : public ID3DXMesh {
         return device_->CreateVertexDeclaration(layout_.declaration().data(), &declaration_);
     }
 
-    ULONG AddRef() override { return ++references_; }
-    ULONG Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-
     HRESULT DrawSubset(DWORD AttribId) override {
         if (AttribId != 0) return S_OK; // every face is in group 0
         HRESULT hr = device_->SetVertexDeclaration(declaration_);
@@ -65,7 +59,8 @@ class Mesh final : public ID3DXMesh {
     DWORD GetNumVertices() override { return vertexCount_; }
     DWORD GetNumBytesPerVertex() override { return layout_.vertexSize; }
     HRESULT GetDeclaration(D3DVERTEXELEMENT9 Declaration[MAX_FVF_DECL_SIZE]) override {
-        if (!Declaration) return d3d9gl::refuse("GetDeclaration", "no declaration array");
+        if (!Declaration)
+            return d3d9gl::refuse("GetDeclaration", d3d9gl::Refusal::NoDeclarationArray);
         const auto declaration = layout_.declaration();
         std::memcpy(Declaration, declaration.data(), declaration.size() * sizeof declaration[0]);
         return S_OK;
@@ -74,17 +69,18 @@ class Mesh final : public ID3DXMesh {
                       IDirect3DDevice9* pD3DDevice, LPD3DXMESH* ppCloneMesh) override;
     HRESULT LockVertexBuffer(DWORD Flags, LPVOID* ppData) override {
         return ppData ? vertices_->Lock(0, 0, ppData, Flags)
-                      : d3d9gl::refuse("LockVertexBuffer", "no result pointer");
+                      : d3d9gl::refuse("LockVertexBuffer", d3d9gl::Refusal::NoResultPointer);
     }
     HRESULT UnlockVertexBuffer() override { return vertices_->Unlock(); }
     HRESULT LockIndexBuffer(DWORD Flags, LPVOID* ppData) override {
         return ppData ? indices_->Lock(0, 0, ppData, Flags)
-                      : d3d9gl::refuse("LockIndexBuffer", "no result pointer");
+                      : d3d9gl::refuse("LockIndexBuffer", d3d9gl::Refusal::NoResultPointer);
     }
     HRESULT UnlockIndexBuffer() override { return indices_->Unlock(); }
     HRESULT GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency) override;
 
   private:
+    friend d3dx::RefCounted<ID3DXMesh, Mesh>;
     ~Mesh() {
         if (declaration_) declaration_->Release();
         if (indices_) indices_->Release();
@@ -99,7 +95,6 @@ class Mesh final : public ID3DXMesh {
     IDirect3DVertexBuffer9* vertices_ = nullptr;
     IDirect3DIndexBuffer9* indices_ = nullptr;
     IDirect3DVertexDeclaration9* declaration_ = nullptr;
-    std::atomic<ULONG> references_{1};
 };
 
 HRESULT injectedMeshFailure(LPD3DXMESH* out) {
@@ -109,15 +104,18 @@ HRESULT injectedMeshFailure(LPD3DXMESH* out) {
 
 HRESULT createMesh(DWORD faces, DWORD vertices, DWORD options, d3dx::VertexLayout layout,
                    IDirect3DDevice9* device, LPD3DXMESH* out) {
-    if (!out) return d3d9gl::refuse("D3DXCreateMesh", "no mesh pointer");
+    if (!out) return d3d9gl::refuse("D3DXCreateMesh", d3d9gl::Refusal::NoMeshPointer);
     *out = nullptr;
-    if (!device || faces == 0 || vertices == 0 || vertices > maxVerticesWith16BitIndices ||
-        (options & ~supportedMeshOptions) ||
-        std::uint64_t(faces) * 3 * sizeof(WORD) > 0xFFFFFFFFu ||
+    if (!device) return d3d9gl::refuse("D3DXCreateMesh", d3d9gl::Refusal::NoDevice);
+    if (faces == 0 || vertices == 0)
+        return d3d9gl::refuse("D3DXCreateMesh", d3d9gl::Refusal::NoFacesOrVertices);
+    if (vertices > maxVerticesWith16BitIndices)
+        return d3d9gl::refuse("D3DXCreateMesh", d3d9gl::Refusal::TooManyVertices);
+    if (options & ~supportedMeshOptions)
+        return d3d9gl::refuse("D3DXCreateMesh", d3d9gl::Refusal::UnsupportedMeshOptions);
+    if (std::uint64_t(faces) * 3 * sizeof(WORD) > 0xFFFFFFFFu ||
         std::uint64_t(vertices) * layout.vertexSize > 0xFFFFFFFFu)
-        return d3d9gl::refuse(
-            "D3DXCreateMesh",
-            "no device, no faces or vertices, unsupported options, or buffers past 4 GiB");
+        return d3d9gl::refuse("D3DXCreateMesh", d3d9gl::Refusal::BuffersPast4GiB);
     auto* mesh = new (std::nothrow) Mesh(device, std::move(layout), faces, vertices);
     if (!mesh) return E_OUTOFMEMORY;
     const HRESULT hr = mesh->create(options);
@@ -159,10 +157,10 @@ class ReadLock {
 
 HRESULT Mesh::CloneMesh(DWORD Options, const D3DVERTEXELEMENT9* pDeclaration,
                         IDirect3DDevice9* pD3DDevice, LPD3DXMESH* ppCloneMesh) {
-    if (!ppCloneMesh) return d3d9gl::refuse("CloneMesh", "no mesh pointer");
+    if (!ppCloneMesh) return d3d9gl::refuse("CloneMesh", d3d9gl::Refusal::NoMeshPointer);
     *ppCloneMesh = nullptr;
     auto target = d3dx::readVertexLayout(pDeclaration);
-    if (!target) return d3d9gl::refuse("CloneMesh", "unsupported declaration");
+    if (!target) return d3d9gl::refuse("CloneMesh", d3d9gl::Refusal::UnsupportedDeclaration);
     // Each target element takes the source element of its usage, which must match in type.
     struct Copy {
         WORD from, to, size;
@@ -172,7 +170,7 @@ HRESULT Mesh::CloneMesh(DWORD Options, const D3DVERTEXELEMENT9* pDeclaration,
         const D3DVERTEXELEMENT9* source = layout_.find(element.Usage, element.UsageIndex);
         if (!source) continue;
         if (source->Type != element.Type)
-            return d3d9gl::refuse("CloneMesh", "an element changes type");
+            return d3d9gl::refuse("CloneMesh", d3d9gl::Refusal::ElementChangesType);
         copies.push_back(
             {source->Offset, element.Offset, static_cast<WORD>(d3dx::declTypeSize(element.Type))});
     }
@@ -184,7 +182,7 @@ HRESULT Mesh::CloneMesh(DWORD Options, const D3DVERTEXELEMENT9* pDeclaration,
     void* vertices = nullptr;
     void* indices = nullptr;
     hr = source.locked() ? clone->LockVertexBuffer(0, &vertices)
-                         : d3d9gl::refuse("CloneMesh", "the source buffers cannot be locked");
+                         : d3d9gl::refuse("CloneMesh", d3d9gl::Refusal::BuffersNotLockable);
     if (SUCCEEDED(hr)) {
         hr = clone->LockIndexBuffer(0, &indices);
         if (SUCCEEDED(hr)) {
@@ -231,14 +229,16 @@ d3dx::TriangleMesh triangleMesh(ID3DXMesh* mesh, const D3DVERTEXELEMENT9& positi
 
 HRESULT Mesh::GenerateAdjacency(FLOAT Epsilon, DWORD* pAdjacency) {
     const D3DVERTEXELEMENT9* position = positionElement(layout_);
-    if (!pAdjacency || !position || !(Epsilon >= 0.0f))
-        return d3d9gl::refuse("GenerateAdjacency",
-                              "no adjacency array, no position, or a negative epsilon");
+    if (!pAdjacency) return d3d9gl::refuse("GenerateAdjacency", d3d9gl::Refusal::NoAdjacencyArray);
+    if (!position) return d3d9gl::refuse("GenerateAdjacency", d3d9gl::Refusal::NoPosition);
+    if (!(Epsilon >= 0.0f))
+        return d3d9gl::refuse("GenerateAdjacency", d3d9gl::Refusal::NegativeEpsilon);
     const ReadLock lock(this);
-    if (!lock.locked()) return d3d9gl::refuse("GenerateAdjacency", "the buffers cannot be locked");
+    if (!lock.locked())
+        return d3d9gl::refuse("GenerateAdjacency", d3d9gl::Refusal::BuffersNotLockable);
     const d3dx::TriangleMesh mesh = triangleMesh(this, *position, lock);
     if (!mesh.indicesInRange())
-        return d3d9gl::refuse("GenerateAdjacency", "an index is out of range");
+        return d3d9gl::refuse("GenerateAdjacency", d3d9gl::Refusal::IndexOutOfRange);
     d3dx::faceAdjacency(mesh, d3dx::pointRepresentatives(mesh, Epsilon), pAdjacency);
     return S_OK;
 }
@@ -252,7 +252,7 @@ HRESULT D3DXCreateMesh(DWORD NumFaces, DWORD NumVertices, DWORD Options,
     auto layout = d3dx::readVertexLayout(pDeclaration);
     if (!layout) {
         if (ppMesh) *ppMesh = nullptr;
-        return d3d9gl::refuse("D3DXCreateMesh", "unsupported declaration");
+        return d3d9gl::refuse("D3DXCreateMesh", d3d9gl::Refusal::UnsupportedDeclaration);
     }
     return createMesh(NumFaces, NumVertices, Options, std::move(*layout), pD3DDevice, ppMesh);
 }
@@ -263,7 +263,7 @@ HRESULT D3DXCreateMeshFVF(DWORD NumFaces, DWORD NumVertices, DWORD Options, DWOR
     auto layout = d3dx::layoutFromFVF(FVF);
     if (!layout) {
         if (ppMesh) *ppMesh = nullptr;
-        return d3d9gl::refuse("D3DXCreateMeshFVF", "unsupported FVF");
+        return d3d9gl::refuse("D3DXCreateMeshFVF", d3d9gl::Refusal::UnsupportedFvf);
     }
     return createMesh(NumFaces, NumVertices, Options, std::move(*layout), pD3DDevice, ppMesh);
 }
@@ -278,28 +278,29 @@ HRESULT D3DXComputeTangentFrameEx(ID3DXMesh* pMesh, DWORD dwTextureInSemantic, D
         dwUPartialOutSemantic != D3DX_DEFAULT || dwVPartialOutSemantic != D3DX_DEFAULT ||
         ppMeshOut || ppVertexMapping || dwNormalOutSemantic > 0xFF || dwNormalOutIndex > 0xFF)
         return d3d9gl::refuse("D3DXComputeTangentFrameEx",
-                              "unsupported arguments (only normals computed in place)");
+                              d3d9gl::Refusal::UnsupportedTangentArguments);
 
     D3DVERTEXELEMENT9 declaration[MAX_FVF_DECL_SIZE];
     if (FAILED(pMesh->GetDeclaration(declaration)))
-        return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the mesh has no declaration");
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx", d3d9gl::Refusal::NoMeshDeclaration);
     const auto layout = d3dx::readVertexLayout(declaration);
-    if (!layout) return d3d9gl::refuse("D3DXComputeTangentFrameEx", "unsupported declaration");
+    if (!layout)
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx", d3d9gl::Refusal::UnsupportedDeclaration);
     const D3DVERTEXELEMENT9* position = positionElement(*layout);
     const D3DVERTEXELEMENT9* normal =
         layout->find(static_cast<BYTE>(dwNormalOutSemantic), static_cast<BYTE>(dwNormalOutIndex));
-    if (!position || !normal || normal->Type != D3DDECLTYPE_FLOAT3)
-        return d3d9gl::refuse("D3DXComputeTangentFrameEx",
-                              "no position, or the normal is not FLOAT3");
+    if (!position) return d3d9gl::refuse("D3DXComputeTangentFrameEx", d3d9gl::Refusal::NoPosition);
+    if (!normal || normal->Type != D3DDECLTYPE_FLOAT3)
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx", d3d9gl::Refusal::NormalNotFloat3);
 
     std::vector<D3DXVECTOR3> normals;
     {
         const ReadLock lock(pMesh);
         if (!lock.locked())
-            return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the buffers cannot be locked");
+            return d3d9gl::refuse("D3DXComputeTangentFrameEx", d3d9gl::Refusal::BuffersNotLockable);
         const d3dx::TriangleMesh mesh = triangleMesh(pMesh, *position, lock);
         if (!mesh.indicesInRange())
-            return d3d9gl::refuse("D3DXComputeTangentFrameEx", "an index is out of range");
+            return d3d9gl::refuse("D3DXComputeTangentFrameEx", d3d9gl::Refusal::IndexOutOfRange);
         std::vector<DWORD> ownAdjacency;
         if (!pdwAdjacency) {
             ownAdjacency.resize(3 * std::size_t(mesh.faceCount));
@@ -308,13 +309,14 @@ HRESULT D3DXComputeTangentFrameEx(ID3DXMesh* pMesh, DWORD dwTextureInSemantic, D
         }
         std::vector<std::uint32_t> points;
         if (!d3dx::adjacencyRepresentatives(mesh, pdwAdjacency, points))
-            return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the adjacency is inconsistent");
+            return d3d9gl::refuse("D3DXComputeTangentFrameEx",
+                                  d3d9gl::Refusal::InconsistentAdjacency);
         normals = d3dx::angleWeightedNormals(mesh, points);
     }
 
     void* data = nullptr;
     if (FAILED(pMesh->LockVertexBuffer(0, &data)))
-        return d3d9gl::refuse("D3DXComputeTangentFrameEx", "the vertex buffer cannot be locked");
+        return d3d9gl::refuse("D3DXComputeTangentFrameEx", d3d9gl::Refusal::BuffersNotLockable);
     auto* vertices = static_cast<std::uint8_t*>(data);
     for (std::size_t v = 0; v < normals.size(); ++v)
         std::memcpy(vertices + v * layout->vertexSize + normal->Offset, &normals[v].x,

@@ -1,9 +1,9 @@
 #include "d3dx9tex.h"
 
 #include "dds_volume.h"
+#include "platform/files/bounded_file.h"
 #include "refusal.h"
 #include "texel_codec.h"
-#include "platform/files/bounded_file.h"
 
 #include <cstdio>
 #include <vector>
@@ -51,9 +51,9 @@ constexpr std::size_t largestDdsFile = std::size_t{512} << 20;
 
 HRESULT D3DXFillTexture(IDirect3DTexture9* pTexture, LPD3DXFILL2D pFunction, LPVOID pData) {
     if (!pTexture || !pFunction)
-        return d3d9gl::refuse("D3DXFillTexture", "no texture or no function");
+        return d3d9gl::refuse("D3DXFillTexture", d3d9gl::Refusal::NoFunction);
     if (!everyLevelWritable<D3DSURFACE_DESC>(pTexture))
-        return d3d9gl::refuse("D3DXFillTexture", "a level cannot be written (format or pool)");
+        return d3d9gl::refuse("D3DXFillTexture", d3d9gl::Refusal::LevelNotWritable);
     const DWORD levels = pTexture->GetLevelCount();
     for (DWORD level = 0; level < levels; ++level) {
         D3DSURFACE_DESC desc;
@@ -77,10 +77,9 @@ HRESULT D3DXFillTexture(IDirect3DTexture9* pTexture, LPD3DXFILL2D pFunction, LPV
 HRESULT D3DXFillVolumeTexture(IDirect3DVolumeTexture9* pVolumeTexture, LPD3DXFILL3D pFunction,
                               LPVOID pData) {
     if (!pVolumeTexture || !pFunction)
-        return d3d9gl::refuse("D3DXFillVolumeTexture", "no texture or no function");
+        return d3d9gl::refuse("D3DXFillVolumeTexture", d3d9gl::Refusal::NoFunction);
     if (!everyLevelWritable<D3DVOLUME_DESC>(pVolumeTexture))
-        return d3d9gl::refuse("D3DXFillVolumeTexture",
-                              "a level cannot be written (format or pool)");
+        return d3d9gl::refuse("D3DXFillVolumeTexture", d3d9gl::Refusal::LevelNotWritable);
     const DWORD levels = pVolumeTexture->GetLevelCount();
     for (DWORD level = 0; level < levels; ++level) {
         D3DVOLUME_DESC desc;
@@ -105,19 +104,20 @@ HRESULT D3DXFillVolumeTexture(IDirect3DVolumeTexture9* pVolumeTexture, LPD3DXFIL
 HRESULT D3DXLoadVolumeFromFileA(IDirect3DVolume9* pDestVolume, const PALETTEENTRY*,
                                 const D3DBOX* pDestBox, LPCSTR pSrcFile, const D3DBOX* pSrcBox,
                                 DWORD Filter, D3DCOLOR ColorKey, D3DXIMAGE_INFO* pSrcInfo) {
-    if (!pDestVolume || !pSrcFile || (Filter != D3DX_DEFAULT && Filter != D3DX_FILTER_BOX) ||
-        ColorKey != 0)
-        return d3d9gl::refuse("D3DXLoadVolumeFromFileA",
-                              "no volume or file, unsupported filter, or a colour key");
+    constexpr const char* call = "D3DXLoadVolumeFromFileA";
+    if (!pDestVolume) return d3d9gl::refuse(call, d3d9gl::Refusal::NoVolumePointer);
+    if (!pSrcFile) return d3d9gl::refuse(call, d3d9gl::Refusal::NoFileName);
+    if (Filter != D3DX_DEFAULT && Filter != D3DX_FILTER_BOX)
+        return d3d9gl::refuse(call, d3d9gl::Refusal::UnsupportedFilter);
+    if (ColorKey != 0) return d3d9gl::refuse(call, d3d9gl::Refusal::ColorKey);
     D3DVOLUME_DESC desc;
     if (FAILED(pDestVolume->GetDesc(&desc)))
-        return d3d9gl::refuse("D3DXLoadVolumeFromFileA", "the volume has no description");
+        return d3d9gl::refuse("D3DXLoadVolumeFromFileA", d3d9gl::Refusal::NoVolumeDescription);
     const std::size_t texelSize = d3dx::encodedTexelSize(desc.Format);
     const D3DBOX destBox =
         pDestBox ? *pDestBox : D3DBOX{0, 0, desc.Width, desc.Height, 0, desc.Depth};
     if (!texelSize || !boxInside(destBox, desc.Width, desc.Height, desc.Depth))
-        return d3d9gl::refuse("D3DXLoadVolumeFromFileA",
-                              "unsupported destination format, or the box reaches past the volume");
+        return d3d9gl::refuse("D3DXLoadVolumeFromFileA", d3d9gl::Refusal::BoxOutsideVolume);
 
     const files::FileRead file = files::readBoundedFile(pSrcFile, largestDdsFile);
     if (!file.ok()) {
@@ -133,7 +133,7 @@ HRESULT D3DXLoadVolumeFromFileA(IDirect3DVolume9* pDestVolume, const PALETTEENTR
     const D3DBOX srcBox =
         pSrcBox ? *pSrcBox : D3DBOX{0, 0, image.width, image.height, 0, image.depth};
     if (!boxInside(srcBox, image.width, image.height, image.depth))
-        return d3d9gl::refuse("D3DXLoadVolumeFromFileA", "the source box reaches past the image");
+        return d3d9gl::refuse("D3DXLoadVolumeFromFileA", d3d9gl::Refusal::BoxOutsideImage);
 
     const d3dx::VolumeImage source =
         d3dx::boxFilterVolume(d3dx::cropVolume(image, srcBox), destBox.Right - destBox.Left,

@@ -2,6 +2,8 @@
 
 #include "texel_codec.h"
 
+#include "platform/files/little_endian.h"
+
 #include <cstring>
 
 namespace d3dx {
@@ -32,9 +34,7 @@ constexpr std::uint32_t dxgiB8G8R8A8Unorm = 87;
 constexpr std::uint32_t resourceDimensionTexture3D = 4;
 
 std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    std::uint32_t value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value; // DDS is little-endian, as is every target we build for
+    return files::readLittleEndian(bytes, offset);
 }
 
 std::string describeFourCC(std::uint32_t code) {

@@ -32,7 +32,8 @@ HRESULT finishCreation(std::shared_ptr<ContextPool> pool, const std::string& fai
 
 HRESULT createHeadlessDevice(UINT width, UINT height, IDirect3DDevice9** device) {
     if (device == nullptr || width == 0 || height == 0) {
-        return refuse("createHeadlessDevice", "no device pointer or a zero size");
+        return refuse("createHeadlessDevice",
+                      device == nullptr ? Refusal::NoDevicePointer : Refusal::ZeroSize);
     }
     *device = nullptr;
     std::string failure;
@@ -43,7 +44,9 @@ HRESULT createHeadlessDevice(UINT width, UINT height, IDirect3DDevice9** device)
 HRESULT createWindowedDevice(GLFWwindow* window, UINT width, UINT height,
                              IDirect3DDevice9** device) {
     if (window == nullptr || device == nullptr || width == 0 || height == 0) {
-        return refuse("createWindowedDevice", "no window, no device pointer or a zero size");
+        return refuse("createWindowedDevice", window == nullptr   ? Refusal::NoWindow
+                                              : device == nullptr ? Refusal::NoDevicePointer
+                                                                  : Refusal::ZeroSize);
     }
     *device = nullptr;
     std::string failure;

@@ -99,9 +99,9 @@
 // - GL debug output: with the environment variable GORVANE_GL_DEBUG=1 contexts are made with
 //   debug output and report GL errors and warnings on standard error; with
 //   GORVANE_GL_DEBUG=abort a GL error also aborts the process (the tests use that).
-// - Refused calls: every D3DERR_INVALIDCALL has a named cause, which the environment variable
-//   GORVANE_D3D_DEBUG=1 prints on standard error as "d3d9: <call> refused: <reason>"
-//   (refusal.h).
+// - Refused calls: every D3DERR_INVALIDCALL has a named cause from one table (refusal.h);
+//   takeLastRefusal gives the calling thread's last, and the environment variable
+//   GORVANE_D3D_DEBUG=1 prints each on standard error as "d3d9: <call> refused: <reason>".
 //
 // Queries (IDirect3DQuery9)
 // - D3DQUERYTYPE_TIMESTAMP is a GL_TIMESTAMP query object written by glQueryCounter at Issue:

@@ -26,31 +26,31 @@ UINT fullChainLength(UINT width, UINT height, UINT depth) {
 namespace {
 
 // Why a texture of this description cannot be made (checks common to 2D and volume textures),
-// or nullptr. `allowedUsage`: the usage flags the kind of texture accepts.
-const char* textureRefusal(const FormatInfo* format, D3DFORMAT formatCode, UINT width, UINT height,
-                           UINT depth, UINT levels, DWORD usage, DWORD allowedUsage, D3DPOOL pool) {
+// or Refusal::None. `allowedUsage`: the usage flags the kind of texture accepts.
+Refusal textureRefusal(const FormatInfo* format, D3DFORMAT formatCode, UINT width, UINT height,
+                       UINT depth, UINT levels, DWORD usage, DWORD allowedUsage, D3DPOOL pool) {
     if (format == nullptr) {
-        return "unsupported format";
+        return Refusal::UnsupportedFormat;
     }
     if (formatCode == D3DFMT_D24S8) {
-        return "depth formats are only the implicit depth surface's";
+        return Refusal::DepthFormat;
     }
     if (width == 0 || height == 0 || depth == 0) {
-        return "zero size";
+        return Refusal::ZeroSize;
     }
     if ((usage & ~allowedUsage) != 0) {
-        return "unsupported usage flags";
+        return Refusal::UnsupportedUsage;
     }
     if (pool == D3DPOOL_SCRATCH) {
-        return "D3DPOOL_SCRATCH is not supported";
+        return Refusal::ScratchPool;
     }
     if ((usage & D3DUSAGE_DYNAMIC) != 0 && pool == D3DPOOL_MANAGED) {
-        return "D3DUSAGE_DYNAMIC in D3DPOOL_MANAGED";
+        return Refusal::DynamicManaged;
     }
     if (levels > fullChainLength(width, height, depth)) {
-        return "more levels than the full mipmap chain";
+        return Refusal::TooManyLevels;
     }
-    return nullptr;
+    return Refusal::None;
 }
 
 } // namespace
@@ -60,20 +60,21 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
                               HANDLE*) {
     constexpr const char* call = "CreateTexture";
     if (texture == nullptr) {
-        return refuse(call, "no texture pointer");
+        return refuse(call, Refusal::NoTexturePointer);
     }
     *texture = nullptr;
     if (injectedFailure(call)) return E_OUTOFMEMORY;
     const FormatInfo* format = findFormat(formatCode);
-    if (const char* reason = textureRefusal(format, formatCode, width, height, 1, levels, usage,
-                                            D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC, pool)) {
+    if (const Refusal reason = textureRefusal(format, formatCode, width, height, 1, levels, usage,
+                                              D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC, pool);
+        reason != Refusal::None) {
         return refuse(call, reason);
     }
     if ((usage & D3DUSAGE_RENDERTARGET) != 0 && pool != D3DPOOL_DEFAULT) {
-        return refuse(call, "render targets live in D3DPOOL_DEFAULT only");
+        return refuse(call, Refusal::RenderTargetNotDefault);
     }
     if ((usage & D3DUSAGE_RENDERTARGET) != 0 && !format->colorRenderable) {
-        return refuse(call, "the format cannot be rendered to");
+        return refuse(call, Refusal::FormatNotRenderable);
     }
     if (levels == 0) {
         levels = fullChainLength(width, height, 1);
@@ -89,12 +90,13 @@ HRESULT Device::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT le
                                     IDirect3DVolumeTexture9** texture, HANDLE*) {
     constexpr const char* call = "CreateVolumeTexture";
     if (texture == nullptr) {
-        return refuse(call, "no texture pointer");
+        return refuse(call, Refusal::NoTexturePointer);
     }
     *texture = nullptr;
     const FormatInfo* format = findFormat(formatCode);
-    if (const char* reason = textureRefusal(format, formatCode, width, height, depth, levels, usage,
-                                            D3DUSAGE_DYNAMIC, pool)) {
+    if (const Refusal reason = textureRefusal(format, formatCode, width, height, depth, levels,
+                                              usage, D3DUSAGE_DYNAMIC, pool);
+        reason != Refusal::None) {
         return refuse(call, reason);
     }
     if (levels == 0) {
@@ -119,18 +121,18 @@ void Device::createTextureGl(TextureCore& texture) {
 namespace {
 
 // Why a buffer of this description cannot be made (checks common to vertex and index
-// buffers), or nullptr.
-const char* bufferRefusal(UINT length, DWORD usage, D3DPOOL pool) {
+// buffers), or Refusal::None.
+Refusal bufferRefusal(UINT length, DWORD usage, D3DPOOL pool) {
     if (length == 0) {
-        return "zero length";
+        return Refusal::ZeroLength;
     }
     if (pool == D3DPOOL_SCRATCH) {
-        return "D3DPOOL_SCRATCH is not supported";
+        return Refusal::ScratchPool;
     }
     if ((usage & D3DUSAGE_DYNAMIC) != 0 && pool == D3DPOOL_MANAGED) {
-        return "D3DUSAGE_DYNAMIC in D3DPOOL_MANAGED";
+        return Refusal::DynamicManaged;
     }
-    return nullptr;
+    return Refusal::None;
 }
 
 } // namespace
@@ -139,11 +141,11 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
                                    IDirect3DVertexBuffer9** buffer, HANDLE*) {
     constexpr const char* call = "CreateVertexBuffer";
     if (buffer == nullptr) {
-        return refuse(call, "no buffer pointer");
+        return refuse(call, Refusal::NoBufferPointer);
     }
     *buffer = nullptr;
     if (injectedFailure(call)) return E_OUTOFMEMORY;
-    if (const char* reason = bufferRefusal(length, usage, pool)) {
+    if (const Refusal reason = bufferRefusal(length, usage, pool); reason != Refusal::None) {
         return refuse(call, reason);
     }
     *buffer = new VertexBuffer(this, length, usage, fvf, pool);
@@ -154,15 +156,15 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
                                   IDirect3DIndexBuffer9** buffer, HANDLE*) {
     constexpr const char* call = "CreateIndexBuffer";
     if (buffer == nullptr) {
-        return refuse(call, "no buffer pointer");
+        return refuse(call, Refusal::NoBufferPointer);
     }
     *buffer = nullptr;
     if (injectedFailure(call)) return E_OUTOFMEMORY;
-    if (const char* reason = bufferRefusal(length, usage, pool)) {
+    if (const Refusal reason = bufferRefusal(length, usage, pool); reason != Refusal::None) {
         return refuse(call, reason);
     }
     if (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32) {
-        return refuse(call, "the format is neither D3DFMT_INDEX16 nor D3DFMT_INDEX32");
+        return refuse(call, Refusal::NotIndexFormat);
     }
     *buffer = new IndexBuffer(this, length, usage, format, pool);
     return S_OK;
@@ -172,14 +174,14 @@ HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
                                         IDirect3DVertexDeclaration9** declaration) {
     constexpr const char* call = "CreateVertexDeclaration";
     if (elements == nullptr || declaration == nullptr) {
-        return refuse(call, "no element list or no declaration pointer");
+        return refuse(call, Refusal::NoElementList);
     }
     *declaration = nullptr;
     if (injectedFailure(call)) return E_OUTOFMEMORY;
     std::vector<D3DVERTEXELEMENT9> list;
     for (int i = 0;; ++i) {
         if (i == MAXD3DDECLLENGTH) {
-            return refuse(call, "no D3DDECL_END within MAXD3DDECLLENGTH elements");
+            return refuse(call, Refusal::NoDeclarationEnd);
         }
         const D3DVERTEXELEMENT9& element = elements[i];
         if (element.Stream == 0xFF) {
@@ -187,13 +189,13 @@ HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
         }
         AttributeFormat format{};
         if (element.Stream >= kStreams) {
-            return refuse(call, "an element's stream is out of range");
+            return refuse(call, Refusal::ElementStreamOutOfRange);
         }
         if (element.Method != D3DDECLMETHOD_DEFAULT) {
-            return refuse(call, "an element's method is not D3DDECLMETHOD_DEFAULT");
+            return refuse(call, Refusal::ElementMethod);
         }
         if (!attributeFormat(element.Type, &format)) {
-            return refuse(call, "an element's type is not supported");
+            return refuse(call, Refusal::ElementType);
         }
         list.push_back(element);
     }

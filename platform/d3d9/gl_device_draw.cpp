@@ -10,33 +10,33 @@ HRESULT Device::draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& ra
     const char* const call = range.indexed ? "DrawIndexedPrimitive" : "DrawPrimitive";
     const Topology* topology = topologyOf(type);
     if (topology == nullptr) {
-        return refuse(call, "unsupported primitive type");
+        return refuse(call, Refusal::UnsupportedPrimitive);
     }
     const GLenum mode = topology->mode;
     const std::uint64_t count =
         std::uint64_t{primitives} * topology->verticesPerPrimitive + topology->extraVertices;
     if (primitives == 0) {
-        return refuse(call, "no primitives");
+        return refuse(call, Refusal::NoPrimitives);
     }
     // The vertices the draw reads: the drawn run, or the range an indexed draw names.
     const std::int64_t firstVertex =
         range.indexed ? std::int64_t{range.baseVertex} + range.minVertex : range.first;
     const std::uint64_t vertexCount = range.indexed ? range.vertices : count;
     if (firstVertex < 0) {
-        return refuse(call, "the first vertex is negative");
+        return refuse(call, Refusal::NegativeFirstVertex);
     }
     if (vertexCount == 0) {
-        return refuse(call, "no vertices");
+        return refuse(call, Refusal::NoVertices);
     }
     std::lock_guard lock(mutex_);
     if (program_ == 0) {
-        return refuse(call, "no program set");
+        return refuse(call, Refusal::NoProgram);
     }
     if (declaration_ == nullptr) {
-        return refuse(call, "no vertex declaration set");
+        return refuse(call, Refusal::NoVertexDeclaration);
     }
     if (range.indexed && indices_ == nullptr) {
-        return refuse(call, "no index buffer set");
+        return refuse(call, Refusal::NoIndexBuffer);
     }
     const std::uint64_t lastVertex = static_cast<std::uint64_t>(firstVertex) + vertexCount - 1;
     for (const D3DVERTEXELEMENT9& element : declaration_->elements()) {
@@ -46,21 +46,22 @@ HRESULT Device::draw(D3DPRIMITIVETYPE type, UINT primitives, const DrawRange& ra
         if (stream.buffer == nullptr ||
             stream.offset + lastVertex * stream.stride + element.Offset + format.bytes >
                 stream.buffer->size()) {
-            return refuse(call, "a stream has no buffer or the vertices run past its end");
+            return refuse(call, Refusal::VerticesPastStream);
         }
     }
     const UINT indexSize = range.indexed && indices_->format() == D3DFMT_INDEX32 ? 4 : 2;
     if (range.indexed && (std::uint64_t{range.first} + count) * indexSize > indices_->size()) {
-        return refuse(call, "the indices run past the end of the index buffer");
+        return refuse(call, Refusal::IndicesPastBuffer);
     }
     ContextState& context = pool_->bind();
     separateFromQueuedReads(*renderTarget_->texture());
     bool uploaded = false;
-    if (const char* reason = attach(context, renderTarget_, depthSurface_)) {
+    if (const Refusal reason = attach(context, renderTarget_, depthSurface_);
+        reason != Refusal::None) {
         return refuse(call, reason);
     }
     if (!applyVertexInput(context, range.indexed, &uploaded)) {
-        return refuse(call, "a stream the declaration reads has no buffer or a zero stride");
+        return refuse(call, Refusal::StreamUnset);
     }
     if (uploaded) {
         pool_->publish(); // other threads may draw the buffer next
@@ -97,21 +98,21 @@ HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR colo
     const bool depthOrStencil = (flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0;
     constexpr const char* call = "Clear";
     if (count != 0 && rects == nullptr) {
-        return refuse(call, "a rectangle count without rectangles");
+        return refuse(call, Refusal::NoRectangles);
     }
     if ((flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) != 0) {
-        return refuse(call, "unsupported flags");
+        return refuse(call, Refusal::UnsupportedClearFlags);
     }
     std::lock_guard lock(mutex_);
     if (depthOrStencil && depthSurface_ == nullptr) {
-        return refuse(call, "depth or stencil cleared without a depth surface");
+        return refuse(call, Refusal::ClearWithoutDepth);
     }
     ContextState& context = pool_->bind();
     Surface* depth = depthOrStencil ? depthSurface_ : nullptr;
     if ((flags & D3DCLEAR_TARGET) != 0) {
         separateFromQueuedReads(*renderTarget_->texture());
     }
-    if (const char* reason = attach(context, renderTarget_, depth)) {
+    if (const Refusal reason = attach(context, renderTarget_, depth); reason != Refusal::None) {
         return refuse(call, reason);
     }
     checkPublished(renderTarget_->texture(), "a render target");
@@ -161,7 +162,7 @@ void Device::bindBackBufferForDrawing() {
     separateFromQueuedReads(*backBuffer_);
     Surface* color = backBuffer_->surface(0);
     Surface* depth = depthBuffer_->surface(0);
-    if (attach(context, color, depth) == nullptr) {
+    if (attach(context, color, depth) == Refusal::None) {
         checkPublished(backBuffer_, "the back buffer");
         noteWrites(color, depth);
     }

@@ -90,7 +90,7 @@ void Device::unregisterSurvivor(BufferCore* buffer) {
 HRESULT Device::reset() {
     std::lock_guard lock(mutex_);
     if (liveDefault_.load() != 0) {
-        return refuse("resetDevice", "default-pool objects are still alive");
+        return refuse("resetDevice", Refusal::DefaultPoolAlive);
     }
     pool_->bind();
     // A lost device loses every GL object: bound leftovers go with the state, managed

@@ -11,7 +11,7 @@
 
 namespace d3d9gl {
 
-const char* Device::attach(ContextState& context, Surface* color, Surface* depth) {
+Refusal Device::attach(ContextState& context, Surface* color, Surface* depth) {
     TextureCore& colorTexture = *color->texture();
     const auto level = static_cast<GLint>(color->level());
     const TextureCore::Level& size = colorTexture.level(color->level());
@@ -20,7 +20,7 @@ const char* Device::attach(ContextState& context, Surface* color, Surface* depth
         // silently draw only where both overlap.
         const TextureCore::Level& depthSize = depth->texture()->level(depth->level());
         if (depthSize.width < size.width || depthSize.height < size.height) {
-            return "the depth surface is smaller than the render target";
+            return Refusal::DepthSmallerThanTarget;
         }
     }
     bool changed = false;
@@ -46,7 +46,7 @@ const char* Device::attach(ContextState& context, Surface* color, Surface* depth
     glBindFramebuffer(GL_FRAMEBUFFER, context.framebuffer);
     glViewport(0, 0, static_cast<GLsizei>(size.width), static_cast<GLsizei>(size.height));
     glDepthRangef(0.0f, 1.0f);
-    return context.framebufferComplete ? nullptr : "the framebuffer is incomplete";
+    return context.framebufferComplete ? Refusal::None : Refusal::FramebufferIncomplete;
 }
 
 void Device::noteWrites(Surface* color, Surface* depth) {

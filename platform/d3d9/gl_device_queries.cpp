@@ -47,9 +47,9 @@ DWORD Query::GetDataSize() {
 HRESULT Query::Issue(DWORD flags) {
     constexpr const char* call = "IDirect3DQuery9::Issue";
     if (flags != D3DISSUE_BEGIN && flags != D3DISSUE_END)
-        return refuse(call, "flags other than one of D3DISSUE_BEGIN and D3DISSUE_END");
+        return refuse(call, Refusal::UnsupportedIssueFlags);
     if (flags == D3DISSUE_BEGIN && type_ != D3DQUERYTYPE_TIMESTAMPDISJOINT)
-        return refuse(call, "only a disjoint query has a D3DISSUE_BEGIN");
+        return refuse(call, Refusal::BeginOnNonDisjointQuery);
     std::lock_guard lock(mutex_);
     ContextPool& pool = device()->contextPool();
     switch (type_) {
@@ -66,7 +66,7 @@ HRESULT Query::Issue(DWORD flags) {
             glGenQueries(1, &timerQuery_);
             ownerSlot_ = pool.currentSlot();
         } else if (ownerSlot_ != pool.currentSlot()) {
-            return refuse(call, "a timestamp query belongs to the thread that first issued it");
+            return refuse(call, Refusal::QueryOfAnotherThread);
         }
         glQueryCounter(timerQuery_, GL_TIMESTAMP);
         break;
@@ -90,9 +90,9 @@ HRESULT Query::Issue(DWORD flags) {
 HRESULT Query::GetData(void* data, DWORD size, DWORD flags) {
     constexpr const char* call = "IDirect3DQuery9::GetData";
     if (size != 0 && (data == nullptr || size != GetDataSize()))
-        return refuse(call, "the data size is not the query's (GetDataSize) or 0");
+        return refuse(call, Refusal::QueryDataSize);
     std::lock_guard lock(mutex_);
-    if (!issued_) return refuse(call, "the query was not issued with D3DISSUE_END");
+    if (!issued_) return refuse(call, Refusal::QueryNotIssued);
     ContextPool& pool = device()->contextPool();
     UINT64 wide = 0;
     BOOL flag = FALSE;
@@ -108,7 +108,7 @@ HRESULT Query::GetData(void* data, DWORD size, DWORD flags) {
     case D3DQUERYTYPE_TIMESTAMP: {
         pool.bind();
         if (ownerSlot_ != pool.currentSlot())
-            return refuse(call, "a timestamp query belongs to the thread that first issued it");
+            return refuse(call, Refusal::QueryOfAnotherThread);
         GLint available = GL_FALSE;
         glGetQueryObjectiv(timerQuery_, GL_QUERY_RESULT_AVAILABLE, &available);
         if (available == GL_FALSE) {

@@ -79,10 +79,10 @@ void Device::unbindAll() {
 
 HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** surface) {
     if (surface == nullptr) {
-        return refuse("GetRenderTarget", "no surface pointer");
+        return refuse("GetRenderTarget", Refusal::NoSurfacePointer);
     }
     if (index > 3) {
-        return refuse("GetRenderTarget", "render target index above 3");
+        return refuse("GetRenderTarget", Refusal::RenderTargetIndex);
     }
     *surface = nullptr;
     if (index != 0) {
@@ -96,13 +96,13 @@ HRESULT Device::GetRenderTarget(DWORD index, IDirect3DSurface9** surface) {
 
 HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* surface) {
     if (index != 0) {
-        return refuse("SetRenderTarget", "only render target 0 is supported");
+        return refuse("SetRenderTarget", Refusal::OnlyRenderTarget0);
     }
     if (surface == nullptr) {
-        return refuse("SetRenderTarget", "render target 0 cannot be unset");
+        return refuse("SetRenderTarget", Refusal::RenderTarget0Unset);
     }
     if ((asSurface(surface)->texture()->usage() & D3DUSAGE_RENDERTARGET) == 0) {
-        return refuse("SetRenderTarget", "the surface is not of a D3DUSAGE_RENDERTARGET texture");
+        return refuse("SetRenderTarget", Refusal::NotRenderTargetSurface);
     }
     std::lock_guard lock(mutex_);
     if (renderTarget_ != surface) {
@@ -114,7 +114,7 @@ HRESULT Device::SetRenderTarget(DWORD index, IDirect3DSurface9* surface) {
 
 HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** surface) {
     if (surface == nullptr) {
-        return refuse("GetDepthStencilSurface", "no surface pointer");
+        return refuse("GetDepthStencilSurface", Refusal::NoSurfacePointer);
     }
     std::lock_guard lock(mutex_);
     *surface = depthSurface_;
@@ -128,7 +128,7 @@ HRESULT Device::GetDepthStencilSurface(IDirect3DSurface9** surface) {
 HRESULT Device::SetDepthStencilSurface(IDirect3DSurface9* surface) {
     if (surface != nullptr &&
         (asSurface(surface)->texture()->usage() & D3DUSAGE_DEPTHSTENCIL) == 0) {
-        return refuse("SetDepthStencilSurface", "the surface is not a depth-stencil surface");
+        return refuse("SetDepthStencilSurface", Refusal::NotDepthSurface);
     }
     std::lock_guard lock(mutex_);
     if (depthSurface_ != surface) {
@@ -147,7 +147,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) {
 HRESULT Device::SetStreamSource(UINT number, IDirect3DVertexBuffer9* buffer, UINT offset,
                                 UINT stride) {
     if (number >= kStreams) {
-        return refuse("SetStreamSource", "stream number out of range");
+        return refuse("SetStreamSource", Refusal::StreamOutOfRange);
     }
     std::lock_guard lock(mutex_);
     Stream& stream = streams_[number];
@@ -165,7 +165,7 @@ HRESULT Device::SetIndices(IDirect3DIndexBuffer9* buffer) {
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
     if (state >= kRenderStates) {
-        return refuse("SetRenderState", "render state out of range");
+        return refuse("SetRenderState", Refusal::RenderStateOutOfRange);
     }
     std::lock_guard lock(mutex_);
     renderStates_[state] = value;
@@ -174,10 +174,10 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
     if (state >= kRenderStates) {
-        return refuse("GetRenderState", "render state out of range");
+        return refuse("GetRenderState", Refusal::RenderStateOutOfRange);
     }
     if (value == nullptr) {
-        return refuse("GetRenderState", "no value pointer");
+        return refuse("GetRenderState", Refusal::NoValuePointer);
     }
     std::lock_guard lock(mutex_);
     *value = renderStates_[state];
@@ -186,7 +186,7 @@ HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
 
 HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
     if (stage >= kStages) {
-        return refuse("SetTexture", "stage out of range");
+        return refuse("SetTexture", Refusal::StageOutOfRange);
     }
     std::lock_guard lock(mutex_);
     rebind(textures_[stage], texture);
@@ -195,10 +195,10 @@ HRESULT Device::SetTexture(DWORD stage, IDirect3DBaseTexture9* texture) {
 
 HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
     if (stage >= kStages) {
-        return refuse("GetTexture", "stage out of range");
+        return refuse("GetTexture", Refusal::StageOutOfRange);
     }
     if (texture == nullptr) {
-        return refuse("GetTexture", "no texture pointer");
+        return refuse("GetTexture", Refusal::NoTexturePointer);
     }
     std::lock_guard lock(mutex_);
     *texture = textures_[stage];
@@ -210,7 +210,7 @@ HRESULT Device::GetTexture(DWORD stage, IDirect3DBaseTexture9** texture) {
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
     if (sampler >= kStages || type >= kSamplerStates) {
-        return refuse("SetSamplerState", "sampler or sampler state out of range");
+        return refuse("SetSamplerState", Refusal::SamplerStateOutOfRange);
     }
     std::lock_guard lock(mutex_);
     samplerStates_[sampler][type] = value;
@@ -219,10 +219,10 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
     if (sampler >= kStages || type >= kSamplerStates) {
-        return refuse("GetSamplerState", "sampler or sampler state out of range");
+        return refuse("GetSamplerState", Refusal::SamplerStateOutOfRange);
     }
     if (value == nullptr) {
-        return refuse("GetSamplerState", "no value pointer");
+        return refuse("GetSamplerState", Refusal::NoValuePointer);
     }
     std::lock_guard lock(mutex_);
     *value = samplerStates_[sampler][type];

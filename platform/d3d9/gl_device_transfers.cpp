@@ -34,7 +34,7 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget,
                                     IDirect3DSurface9* destination) {
     constexpr const char* call = "GetRenderTargetData";
     if (renderTarget == nullptr || destination == nullptr) {
-        return refuse(call, "no source or no destination surface");
+        return refuse(call, Refusal::NoSourceOrDestination);
     }
     if (injectedFailure(call)) return E_OUTOFMEMORY;
     Surface* source = asSurface(renderTarget);
@@ -44,19 +44,19 @@ HRESULT Device::GetRenderTargetData(IDirect3DSurface9* renderTarget,
     const TextureCore::Level& fromLevel = from.level(source->level());
     const TextureCore::Level& toLevel = to.level(target->level());
     if ((from.usage() & D3DUSAGE_RENDERTARGET) == 0) {
-        return refuse(call, "the source is not a render target");
+        return refuse(call, Refusal::SourceNotRenderTarget);
     }
     if (to.pool() != D3DPOOL_SYSTEMMEM) {
-        return refuse(call, "the destination is not in D3DPOOL_SYSTEMMEM");
+        return refuse(call, Refusal::DestinationNotSystemMem);
     }
     if (from.format().format != to.format().format) {
-        return refuse(call, "the formats differ");
+        return refuse(call, Refusal::FormatsDiffer);
     }
     if (fromLevel.width != toLevel.width || fromLevel.height != toLevel.height) {
-        return refuse(call, "the sizes differ");
+        return refuse(call, Refusal::SizesDiffer);
     }
     if (to.isLocked(target->level())) {
-        return refuse(call, "the destination is locked");
+        return refuse(call, Refusal::DestinationLocked);
     }
     std::lock_guard lock(mutex_);
     pool_->bind();

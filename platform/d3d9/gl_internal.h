@@ -6,6 +6,7 @@
 #include "gl_context.h"
 #include "gl_device.h"
 #include "gl_formats.h"
+#include "refusal.h"
 
 #include <atomic>
 #include <memory>
@@ -414,8 +415,8 @@ class Device final : public IDirect3DDevice9 {
     void setDefaultState();
     void unbindAll();
     // Attaches the surfaces to the context's framebuffer and binds it; why they cannot be
-    // drawn into, or nullptr.
-    const char* attach(ContextState& context, Surface* color, Surface* depth);
+    // drawn into, or Refusal::None.
+    Refusal attach(ContextState& context, Surface* color, Surface* depth);
     // Records that the calling context draws into the surfaces (its batch).
     void noteWrites(Surface* color, Surface* depth);
     // Reports use of an object that another thread drew into without ending its batch.

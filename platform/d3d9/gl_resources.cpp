@@ -66,7 +66,7 @@ void Resource::drop() {
 
 HRESULT Resource::deviceOut(IDirect3DDevice9** device) {
     if (device == nullptr) {
-        return refuse("GetDevice", "no device pointer");
+        return refuse("GetDevice", Refusal::NoDevicePointer);
     }
     device_->AddRef();
     *device = device_;
@@ -214,19 +214,19 @@ HRESULT TextureCore::lock(UINT index, const Box* box, DWORD flags, std::uint8_t*
     assert(index < levelCount() && bits != nullptr);
     const char* call = target_ == GL_TEXTURE_3D ? "LockBox" : "LockRect";
     if (!hasSystemCopy()) {
-        return refuse(call, "a default-pool texture that is not D3DUSAGE_DYNAMIC has no memory");
+        return refuse(call, Refusal::NoMemoryToLock);
     }
     const Level& level = levels_[index];
     const Box whole{0, 0, 0, level.width, level.height, level.depth};
     const Box region = box != nullptr ? *box : whole;
     if (region.left >= region.right || region.right > level.width || region.top >= region.bottom ||
         region.bottom > level.height || region.front >= region.back || region.back > level.depth) {
-        return refuse(call, "the region is empty or reaches past the level");
+        return refuse(call, Refusal::RegionOutsideLevel);
     }
     std::lock_guard guard(lockMutex_);
     LockState& state = locks_[index];
     if (state.locked) {
-        return refuse(call, "the level is locked already");
+        return refuse(call, Refusal::LevelLocked);
     }
     state = LockState{true, (flags & D3DLOCK_READONLY) != 0, region};
     *bits = cornerBits(index, region);
@@ -236,14 +236,14 @@ HRESULT TextureCore::lock(UINT index, const Box* box, DWORD flags, std::uint8_t*
 HRESULT TextureCore::unlock(UINT index) {
     const char* call = target_ == GL_TEXTURE_3D ? "UnlockBox" : "UnlockRect";
     if (index >= levelCount()) {
-        return refuse(call, "level out of range");
+        return refuse(call, Refusal::LevelOutOfRange);
     }
     LockState state;
     {
         std::lock_guard guard(lockMutex_);
         state = locks_[index];
         if (!state.locked) {
-            return refuse(call, "the level is not locked");
+            return refuse(call, Refusal::LevelNotLocked);
         }
         locks_[index].locked = false;
     }
@@ -281,8 +281,9 @@ Texture::Texture(Device* device, const FormatInfo& format, UINT width, UINT heig
 }
 
 HRESULT Texture::GetLevelDesc(UINT index, D3DSURFACE_DESC* desc) {
-    if (index >= levelCount() || desc == nullptr) {
-        return refuse("GetLevelDesc", "level out of range or no description pointer");
+    if (desc == nullptr || index >= levelCount()) {
+        return refuse("GetLevelDesc",
+                      desc == nullptr ? Refusal::NoDescriptionPointer : Refusal::LevelOutOfRange);
     }
     *desc = D3DSURFACE_DESC{format().format, D3DRTYPE_SURFACE,   usage(),
                             pool(),          level(index).width, level(index).height};
@@ -290,8 +291,9 @@ HRESULT Texture::GetLevelDesc(UINT index, D3DSURFACE_DESC* desc) {
 }
 
 HRESULT Texture::GetSurfaceLevel(UINT index, IDirect3DSurface9** surface) {
-    if (index >= levelCount() || surface == nullptr) {
-        return refuse("GetSurfaceLevel", "level out of range or no surface pointer");
+    if (surface == nullptr || index >= levelCount()) {
+        return refuse("GetSurfaceLevel",
+                      surface == nullptr ? Refusal::NoSurfacePointer : Refusal::LevelOutOfRange);
     }
     AddRef();
     *surface = surfaces_[index].get();
@@ -300,13 +302,14 @@ HRESULT Texture::GetSurfaceLevel(UINT index, IDirect3DSurface9** surface) {
 
 HRESULT Texture::LockRect(UINT index, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
     if (locked == nullptr || index >= levelCount()) {
-        return refuse("LockRect", "no result pointer or level out of range");
+        return refuse("LockRect",
+                      locked == nullptr ? Refusal::NoResultPointer : Refusal::LevelOutOfRange);
     }
     if (injectedFailure("LockRect")) return E_OUTOFMEMORY;
     Box box{};
     if (rect != nullptr) {
         if (rect->left < 0 || rect->top < 0) {
-            return refuse("LockRect", "the rectangle starts at a negative coordinate");
+            return refuse("LockRect", Refusal::NegativeRectangle);
         }
         box = Box{static_cast<UINT>(rect->left),  static_cast<UINT>(rect->top),    0,
                   static_cast<UINT>(rect->right), static_cast<UINT>(rect->bottom), 1};
@@ -348,8 +351,9 @@ VolumeTexture::VolumeTexture(Device* device, const FormatInfo& format, UINT widt
 }
 
 HRESULT VolumeTexture::GetLevelDesc(UINT index, D3DVOLUME_DESC* desc) {
-    if (index >= levelCount() || desc == nullptr) {
-        return refuse("GetLevelDesc", "level out of range or no description pointer");
+    if (desc == nullptr || index >= levelCount()) {
+        return refuse("GetLevelDesc",
+                      desc == nullptr ? Refusal::NoDescriptionPointer : Refusal::LevelOutOfRange);
     }
     const Level& l = level(index);
     *desc = D3DVOLUME_DESC{format().format, D3DRTYPE_VOLUME, usage(), pool(),
@@ -358,8 +362,9 @@ HRESULT VolumeTexture::GetLevelDesc(UINT index, D3DVOLUME_DESC* desc) {
 }
 
 HRESULT VolumeTexture::GetVolumeLevel(UINT index, IDirect3DVolume9** volume) {
-    if (index >= levelCount() || volume == nullptr) {
-        return refuse("GetVolumeLevel", "level out of range or no volume pointer");
+    if (volume == nullptr || index >= levelCount()) {
+        return refuse("GetVolumeLevel",
+                      volume == nullptr ? Refusal::NoVolumePointer : Refusal::LevelOutOfRange);
     }
     AddRef();
     *volume = volumes_[index].get();
@@ -368,7 +373,8 @@ HRESULT VolumeTexture::GetVolumeLevel(UINT index, IDirect3DVolume9** volume) {
 
 HRESULT VolumeTexture::LockBox(UINT index, D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags) {
     if (locked == nullptr || index >= levelCount()) {
-        return refuse("LockBox", "no result pointer or level out of range");
+        return refuse("LockBox",
+                      locked == nullptr ? Refusal::NoResultPointer : Refusal::LevelOutOfRange);
     }
     Box region{};
     if (box != nullptr) {
@@ -438,12 +444,12 @@ BufferCore::~BufferCore() {
 
 HRESULT BufferCore::lock(UINT offset, UINT size, void** data, DWORD flags) {
     if (data == nullptr) {
-        return refuse("Lock", "no result pointer");
+        return refuse("Lock", Refusal::NoResultPointer);
     }
     const std::size_t length = data_.size();
     const std::size_t count = size == 0 ? length - std::min<std::size_t>(offset, length) : size;
     if (offset >= length || count > length - offset) {
-        return refuse("Lock", "the range reaches past the end of the buffer");
+        return refuse("Lock", Refusal::RangePastBuffer);
     }
     std::lock_guard guard(mutex_);
     ++lockCount_;
@@ -457,7 +463,7 @@ HRESULT BufferCore::lock(UINT offset, UINT size, void** data, DWORD flags) {
 HRESULT BufferCore::unlock() {
     std::lock_guard guard(mutex_);
     if (lockCount_ == 0) {
-        return refuse("Unlock", "the buffer is not locked");
+        return refuse("Unlock", Refusal::BufferNotLocked);
     }
     if (--lockCount_ == 0 && lockEnd_ > lockBegin_) {
         extendRange(dirtyBegin_, dirtyEnd_, lockBegin_, lockEnd_);
@@ -499,7 +505,7 @@ void BufferCore::forgetGl() {
 
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
     if (desc == nullptr) {
-        return refuse("GetDesc", "no description pointer");
+        return refuse("GetDesc", Refusal::NoDescriptionPointer);
     }
     *desc =
         D3DVERTEXBUFFER_DESC{D3DFMT_UNKNOWN, D3DRTYPE_VERTEXBUFFER, usage(), pool(), size(), fvf_};
@@ -508,7 +514,7 @@ HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
     if (desc == nullptr) {
-        return refuse("GetDesc", "no description pointer");
+        return refuse("GetDesc", Refusal::NoDescriptionPointer);
     }
     *desc = D3DINDEXBUFFER_DESC{format_, D3DRTYPE_INDEXBUFFER, usage(), pool(), size()};
     return S_OK;
@@ -526,7 +532,7 @@ VertexDeclaration::VertexDeclaration(Device* device, std::vector<D3DVERTEXELEMEN
 
 HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) {
     if (count == nullptr) {
-        return refuse("GetDeclaration", "no count pointer");
+        return refuse("GetDeclaration", Refusal::NoCountPointer);
     }
     *count = static_cast<UINT>(elements_.size() + 1);
     if (elements != nullptr) {

@@ -4,6 +4,7 @@
 #include "platform/d3d9/d3d9.h"
 #include "platform/engine/engine_state.h"
 #include "platform/files/bounded_file.h"
+#include "platform/files/little_endian.h"
 
 #include <stb_image.h>
 
@@ -55,12 +56,7 @@ BitmapObject* storeBitmap(int width, int height, int depth, std::uint32_t fill) 
     return bitmapStore.back().get();
 }
 
-std::uint32_t littleEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, int size) {
-    std::uint32_t value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
-    return value;
-}
+using files::readLittleEndian;
 
 // What a BMP header says of its uncompressed pixel rows. The image decoder reads rows missing
 // from a short file as black, and takes a top-down image's negative height at face value; the
@@ -74,19 +70,19 @@ struct BmpRows {
 std::optional<BmpRows> bmpRows(const std::vector<std::uint8_t>& bytes) {
     constexpr std::size_t fileHeader = 14;
     if (bytes.size() < fileHeader + 16 || bytes[0] != 'B' || bytes[1] != 'M') return std::nullopt;
-    const std::uint32_t pixelOffset = littleEndian(bytes, 10, 4);
-    const std::uint32_t infoSize = littleEndian(bytes, 14, 4);
+    const std::uint32_t pixelOffset = readLittleEndian(bytes, 10, 4);
+    const std::uint32_t infoSize = readLittleEndian(bytes, 14, 4);
     std::int64_t width = 0, height = 0;
     std::uint32_t bitsPerPixel = 0, compression = 0;
     if (infoSize == 12) { // the OS/2 header: 16-bit sizes, never compressed
-        width = littleEndian(bytes, 18, 2);
-        height = littleEndian(bytes, 20, 2);
-        bitsPerPixel = littleEndian(bytes, 24, 2);
+        width = readLittleEndian(bytes, 18, 2);
+        height = readLittleEndian(bytes, 20, 2);
+        bitsPerPixel = readLittleEndian(bytes, 24, 2);
     } else if (infoSize >= 40 && bytes.size() >= fileHeader + 40) {
-        width = static_cast<std::int32_t>(littleEndian(bytes, 18, 4));
-        height = static_cast<std::int32_t>(littleEndian(bytes, 22, 4));
-        bitsPerPixel = littleEndian(bytes, 28, 2);
-        compression = littleEndian(bytes, 30, 4);
+        width = static_cast<std::int32_t>(readLittleEndian(bytes, 18, 4));
+        height = static_cast<std::int32_t>(readLittleEndian(bytes, 22, 4));
+        bitsPerPixel = readLittleEndian(bytes, 28, 2);
+        compression = readLittleEndian(bytes, 30, 4);
     } else {
         return std::nullopt;
     }

@@ -398,6 +398,10 @@ int engine_frame() {
     return 1;
 }
 
+std::int64_t engine_frames_drawn() {
+    return runRecord().framesDrawn;
+}
+
 void sys_exit(const char* message) {
     if (message && std::string_view(message).find_first_not_of(' ') != std::string_view::npos)
         reportProblem(message);

@@ -5,6 +5,7 @@
 #include "platform/files/bounded_file.h"
 #include "platform/trace/trace.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -26,33 +27,6 @@ constexpr double longestTimeStep = 10;
 
 // A script of a whole long flight is a few kilobytes.
 constexpr std::size_t largestKeyScriptFile = std::size_t{1} << 20;
-
-constexpr const char* usageText =
-    "usage: gorvane [options]\n"
-    "  --headless             draw offscreen (default: a window when a display exists)\n"
-    "  --size WxH             back buffer size, 64..8192 each (default 1280x720)\n"
-    "  --data DIR             data directory (default: the data folder beside the program\n"
-    "                         or in the working directory)\n"
-    "  --keys SCRIPT          scripted keys, e.g. \"2:C,10-40:W\" (N:K presses K in frame N,\n"
-    "                         A-B:K holds it from frame A to B); @FILE reads the script from\n"
-    "                         FILE. Keys: A-Z, Up, Left, Right, PageUp, PageDown, Shift,\n"
-    "                         Space, Ctrl, Escape\n"
-    "  --frames N             end after frame N\n"
-    "  --screenshot FILE.png  write the last frame as a PNG\n"
-    "  --stats FILE.json      write the run's statistics at exit\n"
-    "  --export FILE          write the Tower after the last frame: FILE.glb (glTF binary),\n"
-    "                         FILE.ply (binary) or FILE.obj\n"
-    "  --export-density DIR   write each block's density field and index.json into DIR\n"
-    "  --trace FILE.json      write a trace of the run's towers (Chrome trace-event\n"
-    "                         format, for Perfetto or chrome://tracing) at exit\n"
-    "  --device-loss-at N     simulate a device loss in frame N\n"
-    "  --device-loss-in-tower K  simulate a device loss in the K-th progress frame of the\n"
-    "                         next tower\n"
-    "  --shader-capability X  report shader capability X instead of the device's\n"
-    "  --time-step SECONDS    advance the engine's time by SECONDS each frame, so a\n"
-    "                         scripted run ends the same on any machine; 0: real time\n"
-    "                         (default 1/60 headless, real time in a window)\n"
-    "  --help                 print this text\n";
 
 std::optional<int> wholeNumber(std::string_view text, int smallest, int largest) {
     int value = 0;
@@ -110,121 +84,205 @@ std::optional<fs::path> findDataDirectory() {
     return std::nullopt;
 }
 
+// ---------------------------------------------------------------------------------------------
+// The options: one row each, from which both parsing and --help come
+// ---------------------------------------------------------------------------------------------
+
+// Reads an option's value into the options. Returns "" when the value is good, else the whole
+// problem (usually badValue's line).
+using OptionReader = std::string (*)(std::string_view option, const std::string& value,
+                                     HostOptions& options);
+
+struct HostOption {
+    const char* name;
+    const char* value; // the value's name in --help; nullptr for an option without a value
+    const char* help;  // may run over several lines ('\n')
+    OptionReader read; // nullptr for --help and flags, which set their field through `flag`
+    bool HostOptions::*flag = nullptr;
+};
+
+std::string badValue(std::string_view option, const std::string& value, const char* goodValue) {
+    std::string problem = std::string(option) + ": bad value \"" + value + "\"";
+    if (goodValue != nullptr) problem += std::string(" (") + goodValue + ")";
+    return problem;
+}
+
+std::string readSize(std::string_view option, const std::string& value, HostOptions& options) {
+    const std::size_t cross = value.find('x');
+    const std::optional<int> width =
+        wholeNumber(std::string_view(value).substr(0, cross), 64, 8192);
+    const std::optional<int> height =
+        cross == std::string::npos
+            ? std::nullopt
+            : wholeNumber(std::string_view(value).substr(cross + 1), 64, 8192);
+    if (!width || !height) return badValue(option, value, "WIDTHxHEIGHT, 64 to 8192 each");
+    options.width = *width;
+    options.height = *height;
+    return "";
+}
+
+std::string readKeys(std::string_view, const std::string& value, HostOptions& options) {
+    std::string problem;
+    const std::optional<std::string> script = keyScriptText(value, problem);
+    if (!script) return problem;
+    KeyScriptParse parsed = parseKeyScript(*script);
+    if (!parsed.error.empty()) return parsed.error;
+    options.keyScript = std::move(parsed.holds);
+    return "";
+}
+
+template <int HostOptions::*field>
+std::string readFrame(std::string_view option, const std::string& value, HostOptions& options) {
+    const std::optional<int> frame = wholeNumber(value, 1, 1 << 30);
+    if (!frame) return badValue(option, value, "a frame number from 1");
+    options.*field = *frame;
+    return "";
+}
+
+template <std::string HostOptions::*field>
+std::string readPath(std::string_view option, const std::string& value, HostOptions& options) {
+    if (value.empty()) return badValue(option, value, nullptr);
+    options.*field = value;
+    return "";
+}
+
+std::string readTimeStep(std::string_view option, const std::string& value, HostOptions& options) {
+    const std::optional<double> step = realNumber(value);
+    if (!step || (*step != 0 && (*step < shortestTimeStep || *step > longestTimeStep)))
+        return badValue(option, value, "0, or seconds from 0.0001 to 10");
+    options.timeStep = *step;
+    return "";
+}
+
+std::string readShaderCapability(std::string_view option, const std::string& value,
+                                 HostOptions& options) {
+    const std::optional<double> capability = realNumber(value);
+    if (!capability) return badValue(option, value, "a number such as 3030.0");
+    options.shaderCapability = toEngineNumber(*capability);
+    return "";
+}
+
 // The formats the program's export writes, named by the file's extension.
-bool hasExportExtension(const std::string& path) {
-    const std::string extension = fs::path(path).extension().string();
-    return extension == ".glb" || extension == ".ply" || extension == ".obj";
+std::string readExportPath(std::string_view option, const std::string& value,
+                           HostOptions& options) {
+    const std::string extension = fs::path(value).extension().string();
+    if (extension != ".glb" && extension != ".ply" && extension != ".obj")
+        return badValue(option, value, "a file ending in .glb, .ply or .obj");
+    options.exportPath = value;
+    return "";
+}
+
+const HostOption hostOptionTable[] = {
+    {"--headless", nullptr,
+     "draw offscreen through EGL (default: a window when DISPLAY or\n"
+     "WAYLAND_DISPLAY is set and GLFW starts)",
+     nullptr, &HostOptions::headless},
+    {"--size", "WxH", "back buffer (and window) size, 64..8192 each (default 1280x720)", readSize},
+    {"--data", "DIR",
+     "data directory, which becomes the working directory (default: the\n"
+     "first \"data\" folder beside the program or above it, or in the\n"
+     "working directory)",
+     [](std::string_view, const std::string& value, HostOptions& options) {
+         options.dataDirectory = value;
+         return std::string();
+     }},
+    {"--keys", "SCRIPT",
+     "scripted keys, e.g. \"2:C,10-40:W\" (N:K presses K in frame N,\n"
+     "A-B:K holds it from frame A to B); @FILE reads the script from\n"
+     "FILE. Keys: A-Z, Up, Left, Right, PageUp, PageDown, Shift,\n"
+     "Space, Ctrl, Escape. A press made before the program stores its\n"
+     "first key hook waits for it",
+     readKeys},
+    {"--frames", "N",
+     "end after frame N; the script and the limit count the frames drawn\n"
+     "outside key hooks (not a tower's progress frames)",
+     readFrame<&HostOptions::frameLimit>},
+    {"--screenshot", "FILE.png", "write the last frame as a PNG",
+     readPath<&HostOptions::screenshotPath>},
+    {"--stats", "FILE.json", "write the run's statistics at exit",
+     readPath<&HostOptions::statsPath>},
+    {"--export", "FILE",
+     "write the Tower after the last frame: FILE.glb (glTF binary),\n"
+     "FILE.ply (binary) or FILE.obj",
+     readExportPath},
+    {"--export-density", "DIR", "write each block's density field and index.json into DIR",
+     readPath<&HostOptions::exportDensityDirectory>},
+    {"--device-loss-at", "N",
+     "simulate a device loss in frame N (the first from N on outside a\n"
+     "key hook): device-lost hook, reset, device-reset hook",
+     readFrame<&HostOptions::deviceLossFrame>},
+    {"--device-loss-in-tower", "K",
+     "simulate a device loss in the K-th progress frame of the next tower\n"
+     "(the (K + 1)-th frame drawn inside one key hook), once",
+     readFrame<&HostOptions::deviceLossTowerFrame>},
+    {"--trace", "FILE.json",
+     "write a trace of the run's towers (Chrome trace-event format, for\n"
+     "Perfetto or chrome://tracing) at exit; without it nothing is recorded",
+     readPath<&HostOptions::tracePath>},
+    {"--shader-capability", "X",
+     "report shader capability X instead of the device's (3030.0 on\n"
+     "OpenGL 4.5)",
+     readShaderCapability},
+    {"--time-step", "SECONDS",
+     "advance the engine's time by SECONDS each frame, so a scripted run\n"
+     "ends the same on any machine; 0: real time (default 1/60 headless,\n"
+     "real time in a window). The running time and timer() stay real time",
+     readTimeStep},
+    {"--help", nullptr, "print this text", nullptr},
+};
+
+const HostOption* findHostOption(std::string_view name) {
+    for (const HostOption& option : hostOptionTable)
+        if (name == option.name) return &option;
+    return nullptr;
+}
+
+// "usage:" and a line per option, its help in a column of its own.
+std::string usageText() {
+    constexpr std::size_t helpColumn = 25;
+    std::string text = "usage: gorvane [options]\n";
+    for (const HostOption& option : hostOptionTable) {
+        std::string line = std::string("  ") + option.name;
+        if (option.value != nullptr) line += std::string(" ") + option.value;
+        line.resize(std::max(line.size() + 2, helpColumn), ' ');
+        for (const char* help = option.help; *help != '\0'; ++help) {
+            line += *help;
+            if (*help == '\n') line.append(helpColumn, ' ');
+        }
+        text += line + "\n";
+    }
+    return text;
 }
 
 void printProblem(const std::string& problem) {
-    std::fprintf(stderr, "gorvane: %s\n%s", problem.c_str(), usageText);
+    std::fprintf(stderr, "gorvane: %s\n%s", problem.c_str(), usageText().c_str());
 }
 
 } // namespace
 
 HostOptionsParse parseHostOptions(int argc, const char* const* argv) {
     HostOptionsParse result;
-    HostOptions& options = result.options;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        if (option == "--help") {
+        const std::string_view name = argv[i];
+        const HostOption* option = findHostOption(name);
+        if (option == nullptr) {
+            result.error = "unknown option \"" + std::string(name) + "\"";
+            return result;
+        }
+        if (option->flag != nullptr) {
+            result.options.*option->flag = true;
+            continue;
+        }
+        if (option->read == nullptr) {
             result.helpRequested = true;
             return result;
         }
-        if (option == "--headless") {
-            options.headless = true;
-            continue;
-        }
-        const bool takesValue = option == "--size" || option == "--data" || option == "--keys" ||
-                                option == "--frames" || option == "--screenshot" ||
-                                option == "--stats" || option == "--device-loss-at" ||
-                                option == "--shader-capability" || option == "--time-step" ||
-                                option == "--export" || option == "--export-density" ||
-                                option == "--trace" || option == "--device-loss-in-tower";
-        if (!takesValue) {
-            result.error = "unknown option \"" + std::string(option) + "\"";
-            return result;
-        }
         if (i + 1 >= argc) {
-            result.error = std::string(option) + " needs a value";
+            result.error = std::string(name) + " needs a value";
             return result;
         }
-        const std::string value = argv[++i];
-        const std::string bad = std::string(option) + ": bad value \"" + value + "\"";
-        if (option == "--size") {
-            const std::size_t cross = value.find('x');
-            const std::optional<int> width =
-                wholeNumber(std::string_view(value).substr(0, cross), 64, 8192);
-            const std::optional<int> height =
-                cross == std::string::npos
-                    ? std::nullopt
-                    : wholeNumber(std::string_view(value).substr(cross + 1), 64, 8192);
-            if (!width || !height) {
-                result.error = bad + " (WIDTHxHEIGHT, 64 to 8192 each)";
-                return result;
-            }
-            options.width = *width;
-            options.height = *height;
-        } else if (option == "--data") {
-            options.dataDirectory = value;
-        } else if (option == "--keys") {
-            const std::optional<std::string> script = keyScriptText(value, result.error);
-            if (!script) return result;
-            KeyScriptParse parsed = parseKeyScript(*script);
-            if (!parsed.error.empty()) {
-                result.error = parsed.error;
-                return result;
-            }
-            options.keyScript = std::move(parsed.holds);
-        } else if (option == "--frames" || option == "--device-loss-at" ||
-                   option == "--device-loss-in-tower") {
-            const std::optional<int> frame = wholeNumber(value, 1, 1 << 30);
-            if (!frame) {
-                result.error = bad + " (a frame number from 1)";
-                return result;
-            }
-            (option == "--frames"           ? options.frameLimit
-             : option == "--device-loss-at" ? options.deviceLossFrame
-                                            : options.deviceLossTowerFrame) = *frame;
-        } else if (option == "--screenshot" || option == "--stats") {
-            if (value.empty()) {
-                result.error = bad;
-                return result;
-            }
-            (option == "--screenshot" ? options.screenshotPath : options.statsPath) = value;
-        } else if (option == "--export") {
-            if (!hasExportExtension(value)) {
-                result.error = bad + " (a file ending in .glb, .ply or .obj)";
-                return result;
-            }
-            options.exportPath = value;
-        } else if (option == "--export-density") {
-            if (value.empty()) {
-                result.error = bad;
-                return result;
-            }
-            options.exportDensityDirectory = value;
-        } else if (option == "--time-step") {
-            const std::optional<double> step = realNumber(value);
-            if (!step || (*step != 0 && (*step < shortestTimeStep || *step > longestTimeStep))) {
-                result.error = bad + " (0, or seconds from 0.0001 to 10)";
-                return result;
-            }
-            options.timeStep = *step;
-        } else if (option == "--trace") {
-            if (value.empty()) {
-                result.error = bad;
-                return result;
-            }
-            options.tracePath = value;
-        } else {
-            const std::optional<double> capability = realNumber(value);
-            if (!capability) {
-                result.error = bad + " (a number such as 3030.0)";
-                return result;
-            }
-            options.shaderCapability = toEngineNumber(*capability);
-        }
+        result.error = option->read(name, argv[++i], result.options);
+        if (!result.error.empty()) return result;
     }
     return result;
 }
@@ -239,7 +297,7 @@ int engineHostConfigure(int argc, char** argv) {
     using namespace engine;
     HostOptionsParse parsed = parseHostOptions(argc, argv);
     if (parsed.helpRequested) {
-        std::fputs(usageText, stdout);
+        std::fputs(usageText().c_str(), stdout);
         return 1;
     }
     if (!parsed.error.empty()) {

@@ -1,5 +1,7 @@
 #include "platform/engine/level_format.h"
 
+#include "platform/files/little_endian.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -26,9 +28,7 @@ class Reader {
     explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::uint32_t u32() {
-        std::uint32_t value = 0;
-        for (int i = 0; i < 4; ++i)
-            value |= std::uint32_t{bytes_[at_ + i]} << (8 * i);
+        const std::uint32_t value = files::readLittleEndian(bytes_, at_);
         at_ += 4;
         return value;
     }

@@ -1,6 +1,8 @@
 #include "platform/d3d9/d3dx9core.h"
 #include "platform/d3d9/d3dx9math.h"
 
+#include "platform/d3d9/tests/refusal_of.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -120,7 +122,7 @@ TEST(D3DXBuffer, HoldsZeroedBytesUntilTheLastRelease) {
     ASSERT_EQ(D3DXCreateBuffer(0, &buffer), S_OK);
     EXPECT_EQ(buffer->GetBufferSize(), 0u);
     buffer->Release();
-    EXPECT_EQ(D3DXCreateBuffer(4, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(d3d9gl::refusalOf(D3DXCreateBuffer(4, nullptr)), d3d9gl::Refusal::NoBufferPointer);
 }
 
 } // namespace

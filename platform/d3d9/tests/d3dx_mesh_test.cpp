@@ -3,6 +3,7 @@
 #include "platform/d3d9/d3dx9.h"
 #include "platform/d3d9/gl_device.h"
 #include "platform/d3d9/tests/gl_test_support.h"
+#include "platform/d3d9/tests/refusal_of.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+using d3d9gl::Refusal;
+using d3d9gl::refusalOf;
 
 // The 32-byte vertex of D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1.
 struct Vertex {
@@ -83,27 +87,35 @@ class D3DXMeshTest : public testing::Test {
 
 TEST_F(D3DXMeshTest, CreationChecksCountsOptionsAndLayouts) {
     ID3DXMesh* mesh = reinterpret_cast<ID3DXMesh*>(1);
-    EXPECT_EQ(D3DXCreateMeshFVF(0, 3, D3DXMESH_DYNAMIC, vertexFVF, device, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(mesh, nullptr);
-    EXPECT_EQ(D3DXCreateMeshFVF(1, 0, D3DXMESH_DYNAMIC, vertexFVF, device, &mesh),
-              D3DERR_INVALIDCALL);
-    // 16-bit indices address at most 65,535 vertices.
-    EXPECT_EQ(D3DXCreateMeshFVF(1, 65536, D3DXMESH_DYNAMIC, vertexFVF, device, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXCreateMesh(1, 65536, D3DXMESH_DYNAMIC, vertexDeclaration, device, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXCreateMeshFVF(1, 3, 0x001 /* D3DXMESH_32BIT */, vertexFVF, device, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXCreateMeshFVF(1, 3, D3DXMESH_DYNAMIC, D3DFVF_NORMAL, device, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(D3DXCreateMeshFVF(1, 3, D3DXMESH_DYNAMIC, vertexFVF, nullptr, &mesh),
-              D3DERR_INVALIDCALL);
     const D3DVERTEXELEMENT9 secondStream[] = {
         {1, 0, D3DDECLTYPE_FLOAT3, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0}, D3DDECL_END()};
-    EXPECT_EQ(D3DXCreateMesh(1, 3, D3DXMESH_DYNAMIC, secondStream, device, &mesh),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(mesh, nullptr);
+    // 16-bit indices address at most 65,535 vertices.
+    const DWORD tooMany = 65536;
+    const struct {
+        DWORD faces, vertices, options, fvf;
+        const D3DVERTEXELEMENT9* declaration; // instead of the FVF where not null
+        IDirect3DDevice9* device;
+        Refusal cause;
+    } refused[] = {
+        {0, 3, D3DXMESH_DYNAMIC, vertexFVF, nullptr, device, Refusal::NoFacesOrVertices},
+        {1, 0, D3DXMESH_DYNAMIC, vertexFVF, nullptr, device, Refusal::NoFacesOrVertices},
+        {1, tooMany, D3DXMESH_DYNAMIC, vertexFVF, nullptr, device, Refusal::TooManyVertices},
+        {1, tooMany, D3DXMESH_DYNAMIC, 0, vertexDeclaration, device, Refusal::TooManyVertices},
+        {1, 3, 0x001 /* D3DXMESH_32BIT */, vertexFVF, nullptr, device,
+         Refusal::UnsupportedMeshOptions},
+        {1, 3, D3DXMESH_DYNAMIC, D3DFVF_NORMAL, nullptr, device, Refusal::UnsupportedFvf},
+        {1, 3, D3DXMESH_DYNAMIC, vertexFVF, nullptr, nullptr, Refusal::NoDevice},
+        {1, 3, D3DXMESH_DYNAMIC, 0, secondStream, device, Refusal::UnsupportedDeclaration},
+    };
+    for (const auto& c : refused) {
+        mesh = reinterpret_cast<ID3DXMesh*>(1);
+        const HRESULT result =
+            c.declaration
+                ? D3DXCreateMesh(c.faces, c.vertices, c.options, c.declaration, c.device, &mesh)
+                : D3DXCreateMeshFVF(c.faces, c.vertices, c.options, c.fvf, c.device, &mesh);
+        EXPECT_EQ(refusalOf(result), c.cause) << c.faces << " faces, " << c.vertices << " vertices";
+        EXPECT_EQ(mesh, nullptr);
+    }
 
     const UINT live = d3d9gl::liveDefaultPoolObjects(device);
     ASSERT_EQ(D3DXCreateMeshFVF(21845, 65535, D3DXMESH_DYNAMIC, vertexFVF, device, &mesh), S_OK);
@@ -170,7 +182,8 @@ TEST_F(D3DXMeshTest, CloneMovesEachElementToItsNewPlaceAndKeepsTheFaces) {
     // A usage present in both layouts with different types cannot be copied.
     const D3DVERTEXELEMENT9 widerPosition[] = {
         {0, 0, D3DDECLTYPE_FLOAT4, D3DDECLMETHOD_DEFAULT, D3DDECLUSAGE_POSITION, 0}, D3DDECL_END()};
-    EXPECT_EQ(mesh->CloneMesh(D3DXMESH_DYNAMIC, widerPosition, device, &clone), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(mesh->CloneMesh(D3DXMESH_DYNAMIC, widerPosition, device, &clone)),
+              Refusal::ElementChangesType);
     EXPECT_EQ(clone, nullptr);
     mesh->Release();
 }
@@ -205,8 +218,9 @@ TEST_F(D3DXMeshTest, AdjacencyJoinsVerticesCloserThanEpsilonAndNoFarther) {
         makeMesh({at(0, 0, 0), at(1, 0, 0), at(0, 1, 0), at(1, -1, 0)}, {0, 1, 2, 0, 1, 3});
     EXPECT_EQ(adjacency(flipped, 0.0f), std::vector<DWORD>(6, none));
     std::vector<DWORD> unused(6);
-    EXPECT_EQ(flipped->GenerateAdjacency(-0.5f, unused.data()), D3DERR_INVALIDCALL);
-    EXPECT_EQ(flipped->GenerateAdjacency(0.1f, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(flipped->GenerateAdjacency(-0.5f, unused.data())),
+              Refusal::NegativeEpsilon);
+    EXPECT_EQ(refusalOf(flipped->GenerateAdjacency(0.1f, nullptr)), Refusal::NoAdjacencyArray);
     flipped->Release();
 }
 
@@ -364,30 +378,38 @@ TEST_F(D3DXMeshTest, TangentFrameRefusesWhatItDoesNotImplementAndChangesNothing)
     const DWORD normals = D3DXTANGENT_CALCULATE_NORMALS;
     const DWORD inPlace = D3DXTANGENT_GENERATE_IN_PLACE;
     const DWORD d = D3DX_DEFAULT;
-    const std::vector<HRESULT> results = {
-        D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0, normals, nullptr,
-                                  -1, -1, -1, nullptr, nullptr),
-        D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0, normals | inPlace,
-                                  nullptr, -1, -1, -1, &out, nullptr),
-        D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0,
-                                  normals | inPlace | D3DXTANGENT_WEIGHT_BY_AREA, nullptr, -1, -1,
-                                  -1, nullptr, nullptr),
-        D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0,
-                                  normals | inPlace | D3DXTANGENT_WIND_CW, nullptr, -1, -1, -1,
-                                  nullptr, nullptr),
-        D3DXComputeTangentFrameEx(mesh, D3DDECLUSAGE_TEXCOORD, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL,
-                                  0, normals | inPlace, nullptr, -1, -1, -1, nullptr, nullptr),
-        D3DXComputeTangentFrameEx(mesh, d, 0, D3DDECLUSAGE_TANGENT, 0, d, 0, D3DDECLUSAGE_NORMAL, 0,
-                                  normals | inPlace, nullptr, -1, -1, -1, nullptr, nullptr),
-        D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 1, normals | inPlace,
-                                  nullptr, -1, -1, -1, nullptr, nullptr),
-        D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_TEXCOORD, 0,
-                                  normals | inPlace, nullptr, -1, -1, -1, nullptr, nullptr),
-        D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0, normals | inPlace,
-                                  nullptr, -1, -1, -1, nullptr, &mapping),
+    const std::vector<Refusal> causes = {
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0, normals,
+                                            nullptr, -1, -1, -1, nullptr, nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0,
+                                            normals | inPlace, nullptr, -1, -1, -1, &out, nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0,
+                                            normals | inPlace | D3DXTANGENT_WEIGHT_BY_AREA, nullptr,
+                                            -1, -1, -1, nullptr, nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0,
+                                            normals | inPlace | D3DXTANGENT_WIND_CW, nullptr, -1,
+                                            -1, -1, nullptr, nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, D3DDECLUSAGE_TEXCOORD, 0, d, 0, d, 0,
+                                            D3DDECLUSAGE_NORMAL, 0, normals | inPlace, nullptr, -1,
+                                            -1, -1, nullptr, nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, D3DDECLUSAGE_TANGENT, 0, d, 0,
+                                            D3DDECLUSAGE_NORMAL, 0, normals | inPlace, nullptr, -1,
+                                            -1, -1, nullptr, nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 1,
+                                            normals | inPlace, nullptr, -1, -1, -1, nullptr,
+                                            nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_TEXCOORD, 0,
+                                            normals | inPlace, nullptr, -1, -1, -1, nullptr,
+                                            nullptr)),
+        refusalOf(D3DXComputeTangentFrameEx(mesh, d, 0, d, 0, d, 0, D3DDECLUSAGE_NORMAL, 0,
+                                            normals | inPlace, nullptr, -1, -1, -1, nullptr,
+                                            &mapping)),
     };
-    for (std::size_t i = 0; i < results.size(); ++i)
-        EXPECT_EQ(results[i], D3DERR_INVALIDCALL) << i;
+    const Refusal unsupported = Refusal::UnsupportedTangentArguments;
+    const Refusal noNormal = Refusal::NormalNotFloat3;
+    EXPECT_EQ(causes,
+              (std::vector<Refusal>{unsupported, unsupported, unsupported, unsupported, unsupported,
+                                    unsupported, noNormal, noNormal, unsupported}));
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(mapping, nullptr);
     for (const Vertex& v : vertices(mesh))
@@ -395,7 +417,7 @@ TEST_F(D3DXMeshTest, TangentFrameRefusesWhatItDoesNotImplementAndChangesNothing)
 
     // An adjacency entry naming no face is refused too.
     const DWORD badAdjacency[3] = {5, 0xFFFFFFFFu, 0xFFFFFFFFu};
-    EXPECT_EQ(computeNormals(mesh, badAdjacency), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(computeNormals(mesh, badAdjacency)), Refusal::InconsistentAdjacency);
     for (const Vertex& v : vertices(mesh))
         EXPECT_EQ(v.nx + v.ny + v.nz, 27.0f);
     mesh->Release();
@@ -404,8 +426,8 @@ TEST_F(D3DXMeshTest, TangentFrameRefusesWhatItDoesNotImplementAndChangesNothing)
 TEST_F(D3DXMeshTest, IndicesOutsideTheVerticesAreRefusedNotRead) {
     ID3DXMesh* mesh = makeMesh({at(0, 0, 0), at(1, 0, 0), at(0, 1, 0)}, {0, 1, 3});
     std::vector<DWORD> adjacent(3);
-    EXPECT_EQ(mesh->GenerateAdjacency(0.0f, adjacent.data()), D3DERR_INVALIDCALL);
-    EXPECT_EQ(computeNormals(mesh, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(mesh->GenerateAdjacency(0.0f, adjacent.data())), Refusal::IndexOutOfRange);
+    EXPECT_EQ(refusalOf(computeNormals(mesh, nullptr)), Refusal::IndexOutOfRange);
     mesh->Release();
 }
 

@@ -3,6 +3,7 @@
 #include "platform/d3d9/d3dx9.h"
 #include "platform/d3d9/gl_device.h"
 #include "platform/d3d9/tests/gl_test_support.h"
+#include "platform/d3d9/tests/refusal_of.h"
 #include "platform/d3d9/texel_codec.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,9 @@
 #include <vector>
 
 namespace {
+
+using d3d9gl::Refusal;
+using d3d9gl::refusalOf;
 
 class D3DXTextureTest : public testing::Test {
   protected:
@@ -206,9 +210,9 @@ TEST_F(D3DXTextureTest, FillRefusesFormatsItCannotWriteBeforeAnyCallback) {
     ASSERT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_L8, D3DPOOL_MANAGED, &texture, nullptr),
               S_OK);
     std::vector<FillCall> calls;
-    EXPECT_EQ(D3DXFillTexture(texture, fill2D, &calls), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(D3DXFillTexture(texture, fill2D, &calls)), Refusal::LevelNotWritable);
     EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(D3DXFillTexture(texture, nullptr, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(D3DXFillTexture(texture, nullptr, nullptr)), Refusal::NoFunction);
     texture->Release();
 }
 
@@ -513,16 +517,17 @@ TEST_F(D3DXVolumeLoadTest, BadFilesAndArgumentsFailAndLeaveTheVolumeAsItWas) {
     const D3DBOX empty{2, 0, 0, 2, 4, 4};
     EXPECT_EQ(load(volume, (std::filesystem::path(testing::TempDir()) / "absent.dds").string()),
               D3DERR_NOTFOUND);
-    EXPECT_EQ(load(volume, goodPath, nullptr, &outside), D3DERR_INVALIDCALL);
-    EXPECT_EQ(load(volume, goodPath, &outside), D3DERR_INVALIDCALL);
-    EXPECT_EQ(load(volume, goodPath, &empty), D3DERR_INVALIDCALL);
-    EXPECT_EQ(load(volume, goodPath, nullptr, nullptr, 2 /* D3DX_FILTER_POINT */),
-              D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(load(volume, goodPath, nullptr, &outside)), Refusal::BoxOutsideImage);
+    EXPECT_EQ(refusalOf(load(volume, goodPath, &outside)), Refusal::BoxOutsideVolume);
+    EXPECT_EQ(refusalOf(load(volume, goodPath, &empty)), Refusal::BoxOutsideVolume);
+    EXPECT_EQ(refusalOf(load(volume, goodPath, nullptr, nullptr, 2 /* D3DX_FILTER_POINT */)),
+              Refusal::UnsupportedFilter);
     IDirect3DVolume9* level = nullptr;
     ASSERT_EQ(volume->GetVolumeLevel(0, &level), S_OK);
-    EXPECT_EQ(D3DXLoadVolumeFromFileA(level, nullptr, nullptr, goodPath.c_str(), nullptr,
-                                      D3DX_DEFAULT, D3DCOLOR_ARGB(255, 0, 0, 0), nullptr),
-              D3DERR_INVALIDCALL);
+    EXPECT_EQ(
+        refusalOf(D3DXLoadVolumeFromFileA(level, nullptr, nullptr, goodPath.c_str(), nullptr,
+                                          D3DX_DEFAULT, D3DCOLOR_ARGB(255, 0, 0, 0), nullptr)),
+        Refusal::ColorKey);
     level->Release();
     EXPECT_EQ(readFloats(volume, 0, 64), before);
 

@@ -3,6 +3,7 @@
 // change; compile errors name the effect file's own lines.
 #include "platform/d3d9/d3dx9effect.h"
 #include "platform/d3d9/tests/gl_test_support.h"
+#include "platform/d3d9/tests/refusal_of.h"
 
 #include <gtest/gtest.h>
 
@@ -258,17 +259,24 @@ TEST_F(Effects, ParametersSetByNameReachTheShaderOnAnyThread) {
 
     // Unknown names and values of the wrong kind fail and change nothing.
     const D3DXVECTOR4 wrong(9, 9, 9, 9);
-    EXPECT_EQ(effect->SetTechnique("renderTerrain"), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetTechnique(nullptr), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetFloat("g_z", 9.0f), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetFloat("g_vec", 9.0f), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetInt("g_f", 9), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetVector("matWorld", &wrong), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetMatrix("g_vec", &matrix), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetMatrix("matWorld", nullptr), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetTexture("g_tex", volume.get()), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetTexture("g_vol", texture.get()), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetTexture("g_f", texture.get()), D3DERR_INVALIDCALL);
+    const std::vector<Refusal> causes = {
+        refusalOf(effect->SetTechnique("renderTerrain")),
+        refusalOf(effect->SetTechnique(nullptr)),
+        refusalOf(effect->SetFloat("g_z", 9.0f)),
+        refusalOf(effect->SetFloat("g_vec", 9.0f)),
+        refusalOf(effect->SetInt("g_f", 9)),
+        refusalOf(effect->SetVector("matWorld", &wrong)),
+        refusalOf(effect->SetMatrix("g_vec", &matrix)),
+        refusalOf(effect->SetMatrix("matWorld", nullptr)),
+        refusalOf(effect->SetTexture("g_tex", volume.get())),
+        refusalOf(effect->SetTexture("g_vol", texture.get())),
+        refusalOf(effect->SetTexture("g_f", texture.get())),
+    };
+    const Refusal floats = Refusal::UnknownFloats;
+    const Refusal textures = Refusal::UnknownTexture;
+    EXPECT_EQ(causes, (std::vector<Refusal>{Refusal::UnknownTechnique, Refusal::NoTechniqueName,
+                                            floats, floats, Refusal::UnknownInt, floats, floats,
+                                            Refusal::NoMatrix, textures, textures, textures}));
 
     Texel expectedPoint{};
     const float point[4] = {1, 2, 3, 1};
@@ -508,20 +516,20 @@ TEST_F(Effects, CallsOutOfOrderFailAndChangeNothing) {
     ASSERT_EQ(created.result, S_OK) << created.errors;
     ID3DXEffect* effect = created.effect.get();
 
-    EXPECT_EQ(effect->BeginPass(0), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->EndPass(), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->End(), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->Begin(nullptr, 0x40), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(effect->BeginPass(0)), Refusal::OutsideBegin);
+    EXPECT_EQ(refusalOf(effect->EndPass()), Refusal::NoPassOpen);
+    EXPECT_EQ(refusalOf(effect->End()), Refusal::OutsideBegin);
+    EXPECT_EQ(refusalOf(effect->Begin(nullptr, 0x40)), Refusal::UnsupportedBeginFlags);
     UINT passes = 0;
     ASSERT_EQ(effect->Begin(&passes, 0), S_OK);
-    EXPECT_EQ(effect->Begin(&passes, 0), D3DERR_INVALIDCALL);
-    EXPECT_EQ(effect->SetTechnique("states"), D3DERR_INVALIDCALL); // not while running
-    EXPECT_EQ(effect->BeginPass(2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(effect->Begin(&passes, 0)), Refusal::InsideBegin);
+    EXPECT_EQ(refusalOf(effect->SetTechnique("states")), Refusal::InsideBegin);
+    EXPECT_EQ(refusalOf(effect->BeginPass(2)), Refusal::PassOutOfRange);
     DWORD cull = 0;
     device->GetRenderState(D3DRS_CULLMODE, &cull);
     EXPECT_EQ(cull, DWORD{D3DCULL_CCW}); // the failed BeginPass set nothing
     ASSERT_EQ(effect->BeginPass(0), S_OK);
-    EXPECT_EQ(effect->BeginPass(1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(effect->BeginPass(1)), Refusal::PassOpen);
     EXPECT_EQ(effect->EndPass(), S_OK);
     EXPECT_EQ(effect->End(), S_OK);
     device->GetRenderState(D3DRS_CULLMODE, &cull);

@@ -1,6 +1,7 @@
 // Resources of the device: reference counts, pools and device loss, GetRenderTargetData's
 // checks, locks with their true pitch, buffers that follow their memory, and Clear.
 #include "gl_test_support.h"
+#include "refusal_of.h"
 
 #include <gtest/gtest.h>
 
@@ -125,10 +126,11 @@ TEST_F(Resources, ReferenceCountsFollowDirect3D) {
     Ref<IDirect3DSurface9> none;
     EXPECT_EQ(device->GetDepthStencilSurface(none.out()), D3DERR_NOTFOUND);
     EXPECT_FALSE(none);
-    EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0)),
+              Refusal::ClearWithoutDepth);
     ASSERT_EQ(device->SetDepthStencilSurface(depth.get()), S_OK);
-    EXPECT_EQ(device->SetRenderTarget(0, depth.get()), D3DERR_INVALIDCALL);
-    EXPECT_EQ(device->SetRenderTarget(0, nullptr), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(device->SetRenderTarget(0, depth.get())), Refusal::NotRenderTargetSurface);
+    EXPECT_EQ(refusalOf(device->SetRenderTarget(0, nullptr)), Refusal::RenderTarget0Unset);
 }
 
 TEST_F(Resources, GetRenderTargetDataRefusesMismatches) {
@@ -145,22 +147,27 @@ TEST_F(Resources, GetRenderTargetDataRefusesMismatches) {
     Ref<IDirect3DTexture9> otherFormat = texture(16, 8, 1, 0, D3DFMT_R32F, D3DPOOL_SYSTEMMEM);
     Ref<IDirect3DTexture9> managed = texture(16, 8, 1, 0, D3DFMT_A32B32G32R32F, D3DPOOL_MANAGED);
     Ref<IDirect3DSurface9> from = surfaceOf(target.get());
-    EXPECT_EQ(device->GetRenderTargetData(from.get(), surfaceOf(wider.get()).get()),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(device->GetRenderTargetData(from.get(), surfaceOf(taller.get()).get()),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(device->GetRenderTargetData(from.get(), surfaceOf(otherFormat.get()).get()),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(device->GetRenderTargetData(from.get(), surfaceOf(managed.get()).get()),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(
-        device->GetRenderTargetData(surfaceOf(managed.get()).get(), surfaceOf(right.get()).get()),
-        D3DERR_INVALIDCALL);
+    const struct {
+        IDirect3DTexture9* from;
+        IDirect3DTexture9* to;
+        Refusal cause;
+    } refused[] = {
+        {target.get(), wider.get(), Refusal::SizesDiffer},
+        {target.get(), taller.get(), Refusal::SizesDiffer},
+        {target.get(), otherFormat.get(), Refusal::FormatsDiffer},
+        {target.get(), managed.get(), Refusal::DestinationNotSystemMem},
+        {managed.get(), right.get(), Refusal::SourceNotRenderTarget},
+    };
+    for (const auto& copy : refused) {
+        EXPECT_EQ(refusalOf(device->GetRenderTargetData(surfaceOf(copy.from).get(),
+                                                        surfaceOf(copy.to).get())),
+                  copy.cause);
+    }
     Ref<IDirect3DSurface9> to = surfaceOf(right.get());
     D3DLOCKED_RECT locked;
     ASSERT_EQ(to->LockRect(&locked, nullptr, 0), S_OK);
-    EXPECT_EQ(device->GetRenderTargetData(from.get(), to.get()), D3DERR_INVALIDCALL)
-        << "the destination is locked";
+    EXPECT_EQ(refusalOf(device->GetRenderTargetData(from.get(), to.get())),
+              Refusal::DestinationLocked);
     to->UnlockRect();
 
     // The matching copy sees what Clear wrote, at the true pitch.
@@ -185,16 +192,15 @@ TEST_F(Resources, GetRenderTargetDataRefusesMismatches) {
 
 TEST_F(Resources, CreationRefusesWhatDirect3DRefuses) {
     Ref<IDirect3DTexture9> refused;
-    EXPECT_EQ(device->CreateTexture(16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
-                                    D3DPOOL_MANAGED, refused.out(), nullptr),
-              D3DERR_INVALIDCALL);
-    EXPECT_EQ(device->CreateTexture(16, 16, 6, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, refused.out(),
-                                    nullptr),
-              D3DERR_INVALIDCALL)
-        << "more levels than the chain has";
-    EXPECT_EQ(device->CreateTexture(16, 16, 1, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, refused.out(),
-                                    nullptr),
-              D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(device->CreateTexture(16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8,
+                                              D3DPOOL_MANAGED, refused.out(), nullptr)),
+              Refusal::RenderTargetNotDefault);
+    EXPECT_EQ(refusalOf(device->CreateTexture(16, 16, 6, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                              refused.out(), nullptr)),
+              Refusal::TooManyLevels);
+    EXPECT_EQ(refusalOf(device->CreateTexture(16, 16, 1, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED,
+                                              refused.out(), nullptr)),
+              Refusal::UnsupportedFormat);
     EXPECT_FALSE(refused);
     Ref<IDirect3DTexture9> chain = texture(16, 4, 0, 0, D3DFMT_L8, D3DPOOL_MANAGED);
     ASSERT_EQ(chain->GetLevelCount(), 5u);
@@ -205,14 +211,14 @@ TEST_F(Resources, CreationRefusesWhatDirect3DRefuses) {
     D3DLOCKED_RECT locked;
     Ref<IDirect3DTexture9> target =
         texture(16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT);
-    EXPECT_EQ(target->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL)
-        << "render targets are read through GetRenderTargetData";
+    // Render targets are read through GetRenderTargetData.
+    EXPECT_EQ(refusalOf(target->LockRect(0, &locked, nullptr, 0)), Refusal::NoMemoryToLock);
     EXPECT_EQ(chain->LockRect(0, &locked, nullptr, 0), S_OK);
-    EXPECT_EQ(chain->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL) << "already locked";
+    EXPECT_EQ(refusalOf(chain->LockRect(0, &locked, nullptr, 0)), Refusal::LevelLocked);
     EXPECT_EQ(chain->UnlockRect(0), S_OK);
-    EXPECT_EQ(chain->UnlockRect(0), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(chain->UnlockRect(0)), Refusal::LevelNotLocked);
     const RECT outside = {10, 0, 17, 2};
-    EXPECT_EQ(chain->LockRect(0, &locked, &outside, 0), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(chain->LockRect(0, &locked, &outside, 0)), Refusal::RegionOutsideLevel);
     const RECT inside = {3, 2, 5, 4};
     ASSERT_EQ(chain->LockRect(0, &locked, &inside, 0), S_OK);
     EXPECT_EQ(locked.Pitch, 16);
@@ -288,10 +294,10 @@ TEST_F(Resources, DeviceLossKeepsManagedContentsAndRefusesWhileDefaultObjectsLiv
         device->CreateIndexBuffer(12, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, indices.out(), nullptr),
         S_OK);
     EXPECT_EQ(liveDefaultPoolObjects(device.get()), 2u);
-    EXPECT_EQ(resetDevice(device.get()), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(resetDevice(device.get())), Refusal::DefaultPoolAlive);
     target.reset();
     EXPECT_EQ(liveDefaultPoolObjects(device.get()), 1u);
-    EXPECT_EQ(resetDevice(device.get()), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(resetDevice(device.get())), Refusal::DefaultPoolAlive);
     device->SetStreamSource(0, quad.get(), 0, 24);
     quad.reset(); // still bound, but released: Direct3D 9 resets now
     EXPECT_EQ(liveDefaultPoolObjects(device.get()), 0u);
@@ -407,9 +413,10 @@ void main() { result = color; }
     EXPECT_EQ(pixel(16, 0), blue);
     EXPECT_EQ(pixel(31, 15), blue);
     EXPECT_EQ(pixel(15, 8), red);
-    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 5, 0, 4, 0, 2), D3DERR_INVALIDCALL)
-        << "vertices past the end of the buffer";
-    EXPECT_EQ(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 6, 2), D3DERR_INVALIDCALL);
+    EXPECT_EQ(refusalOf(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 5, 0, 4, 0, 2)),
+              Refusal::VerticesPastStream);
+    EXPECT_EQ(refusalOf(device->DrawPrimitive(D3DPT_TRIANGLESTRIP, 6, 2)),
+              Refusal::VerticesPastStream);
 
     // Clear with rectangles touches only them; row 0 is the top.
     const RECT corner = {30, 0, 32, 1};

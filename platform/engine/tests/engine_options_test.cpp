@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -82,9 +83,22 @@ TEST_F(HostOptions, BadOptionsNameTheProblemShowTheUsageAndGiveStatus2) {
     }
 }
 
-TEST_F(HostOptions, HelpGivesStatus1) {
-    EXPECT_EQ(configure({"--help"}).status, 1);
+TEST_F(HostOptions, HelpGivesStatus1AndListsEveryOptionTheParserKnows) {
     EXPECT_EQ(configure({"--headless", "--help", "--bogus"}).status, 1);
+    testing::internal::CaptureStdout();
+    char* help[] = {const_cast<char*>("gorvane"), const_cast<char*>("--help")};
+    EXPECT_EQ(engineHostConfigure(2, help), 1);
+    std::istringstream usage(testing::internal::GetCapturedStdout());
+    int listed = 0;
+    for (std::string line; std::getline(usage, line);) {
+        if (line.rfind("  --", 0) != 0) continue;
+        const std::string name = line.substr(2, line.find(' ', 2) - 2);
+        const char* argv[] = {"gorvane", name.c_str()};
+        const std::string error = engine::parseHostOptions(2, argv).error;
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << error;
+        ++listed;
+    }
+    EXPECT_GE(listed, 11);
 }
 
 TEST_F(HostOptions, GoodOptionsAreStoredAndTheDataDirectoryEntered) {
