@@ -113,12 +113,13 @@ void createTower() {
     trace::Slice refill("noise refill");
     D3DXFillVolumeTexture(NoiseVolume, fillNoiseTexel, nullptr);
     refill.end();
-    engine_frame();
-    // The tower's slice spans what calculationTime measures.
+    // The tower's slice spans what calculationTime measures: the engine samples its running time
+    // as a frame begins, so from the start of the first frame to the start of the last one.
     trace::Slice towerSlice("tower");
     const std::int32_t mode = CalculationMode.load();
     towerSlice.arg("mode", mode);
     trace::appendMetadata("tower modes", std::to_string(mode));
+    engine_frame();
     const EngineNumber startTicks = runningTime();
     resetTowerStatistics();
     EngineText* progressText = str_create("#100");
@@ -129,9 +130,9 @@ void createTower() {
     waitForWorkers(workers, started, progressText);
 
     engine_frame();
+    towerSlice.end();
     engine_frame();
     calculationTime.store((runningTime() - startTicks) / 16);
-    towerSlice.end();
     framesWhenLastTowerEnded = engine_frames_drawn();
     creatingTower.store(false);
 }
