@@ -347,12 +347,8 @@ class Effect final : public d3dx::RefCounted<ID3DXEffect, Effect> {
         for (ParameterValue& value : values_) {
             if (value.texture) value.texture->Release();
         }
-        // Leave no deleted program behind as the device's current one.
-        const GLuint current = d3d9gl::currentProgram(device_);
-        d3d9gl::bindThreadContext(device_);
         for (const LinkedProgram& program : programs_) {
-            if (program.name == current) d3d9gl::setProgram(device_, 0);
-            glDeleteProgram(program.name);
+            d3d9gl::deleteProgram(device_, program.name);
         }
         device_->Release();
     }

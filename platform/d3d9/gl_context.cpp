@@ -106,6 +106,9 @@ ContextPool::~ContextPool() {
         for (const Deletion& deletion : deletions_) {
             deleteNow(deletion.kind, deletion.name);
         }
+        for (const GLuint program : programsKeptToEnd_) {
+            glDeleteProgram(program);
+        }
         for (auto& slot : slots_) {
             if (slot->fence != nullptr) {
                 glDeleteSync(slot->fence);
@@ -349,6 +352,37 @@ void ContextPool::retireTexture(GLuint name, std::uint64_t id) {
         deletion.after.emplace_back(i, slots_[i]->fenceSerial);
     });
     deletions_.push_back(std::move(deletion));
+}
+
+void ContextPool::noteProgramUse(GLuint name) {
+    if (name == 0) {
+        return;
+    }
+    const auto slot = static_cast<std::size_t>(thisThreadSlot());
+    std::lock_guard lock(mutex_);
+    std::vector<std::size_t>& users = programUsers_[name];
+    if (std::find(users.begin(), users.end(), slot) == users.end()) {
+        users.push_back(slot);
+    }
+}
+
+void ContextPool::deleteProgram(GLuint name) {
+    const int self = thisThreadSlot();
+    std::unique_lock lock(mutex_);
+    const auto found = programUsers_.find(name);
+    bool usedElsewhere = false;
+    if (found != programUsers_.end()) {
+        usedElsewhere =
+            std::any_of(found->second.begin(), found->second.end(),
+                        [&](std::size_t slot) { return static_cast<int>(slot) != self; });
+        programUsers_.erase(found);
+    }
+    if (usedElsewhere) {
+        programsKeptToEnd_.push_back(name); // its name stays taken, so no new program reuses it
+        return;
+    }
+    lock.unlock();
+    glDeleteProgram(name);
 }
 
 bool ContextPool::currentOnThisThread() const {

@@ -94,6 +94,11 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     // Queues a texture's old GL name (object `id`) for deletion once every other context whose
     // open batch sampled it has published, so that the reads queued there are complete first.
     void retireTexture(GLuint name, std::uint64_t id);
+    // Programs: the calling thread's context draws with `name` (bound); deleteProgram deletes
+    // it now when no other context drew with it, else keeps it until the pool ends (see
+    // d3d9gl::deleteProgram in gl_device.h).
+    void noteProgramUse(GLuint name);
+    void deleteProgram(GLuint name);
 
     // Timer query objects, which belong to one context: the calling thread's slot (-1 before
     // its first bind), and the deletion of a query of `slotIndex`, now when that is the calling
@@ -152,6 +157,8 @@ class ContextPool : public std::enable_shared_from_this<ContextPool> {
     std::condition_variable slotFreed_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::vector<Deletion> deletions_;
+    std::map<GLuint, std::vector<std::size_t>> programUsers_; // slots that drew with each
+    std::vector<GLuint> programsKeptToEnd_;
     std::uint64_t nextFenceSerial_ = 1;
 
     std::unique_ptr<ContextBackend> backend_;

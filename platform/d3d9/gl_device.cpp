@@ -77,6 +77,10 @@ GLuint currentProgram(IDirect3DDevice9* device) {
     return asDevice(device)->program();
 }
 
+void deleteProgram(IDirect3DDevice9* device, GLuint program) {
+    asDevice(device)->deleteProgram(program);
+}
+
 GLuint textureName(IDirect3DBaseTexture9* texture) {
     const TextureCore* core = textureCore(texture);
     return core != nullptr ? core->glName() : 0;

@@ -165,6 +165,11 @@ void publishWrites(IDirect3DDevice9* device);
 // the thread that draws, before the draw.
 void setProgram(IDirect3DDevice9* device, GLuint program);
 GLuint currentProgram(IDirect3DDevice9* device);
+// Deletes a program linked for the device, on the calling thread, and stops draws using it.
+// A program that another thread's context has drawn with is kept until the device ends
+// instead: deleting it while those contexts live leaves their driver state (Mesa's shader
+// variants of it) dangling, and a later draw of the deleting context crashes in the driver.
+void deleteProgram(IDirect3DDevice9* device, GLuint program);
 
 // The GL texture behind a texture or volume texture (0 for D3DPOOL_SYSTEMMEM) and its target
 // (GL_TEXTURE_2D or GL_TEXTURE_3D). The name changes when the device resets and when a write

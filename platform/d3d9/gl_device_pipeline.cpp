@@ -217,6 +217,7 @@ void Device::applyPipeline(ContextState& context) {
         glDisable(GL_BLEND);
     }
     glUseProgram(program_);
+    pool_->noteProgramUse(program_);
     const GLint pixelOffset = glGetUniformLocation(program_, "d3d9_pixelOffset");
     if (pixelOffset >= 0) {
         const TextureCore::Level& size = renderTarget_->texture()->level(renderTarget_->level());

@@ -234,6 +234,15 @@ void Device::setProgram(GLuint program) {
     program_ = program;
 }
 
+void Device::deleteProgram(GLuint program) {
+    std::lock_guard lock(mutex_);
+    if (program_ == program) {
+        program_ = 0;
+    }
+    pool_->bind();
+    pool_->deleteProgram(program);
+}
+
 GLuint Device::program() {
     std::lock_guard lock(mutex_);
     return program_;

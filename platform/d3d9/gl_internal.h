@@ -382,6 +382,7 @@ class Device final : public IDirect3DDevice9 {
     const std::string& renderer() const { return renderer_; }
     void setProgram(GLuint program);
     GLuint program();
+    void deleteProgram(GLuint program);
     void bindBackBufferForDrawing();
     HRESULT readBackBuffer(std::vector<std::uint8_t>& rgba);
     void present();
