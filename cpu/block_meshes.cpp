@@ -4,62 +4,17 @@
 #include "cpu/density_normals.h"
 #include "cpu/mesh_weld.h"
 #include "cpu/smooth_normals.h"
+#include "terrain/scoped_lock.h"
 #include "terrain/terrain_state.h"
 
 #include <cassert>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 namespace {
 
 constexpr DWORD stagedMeshFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
-
-// One buffer lock, undone when the object goes out of scope (so several locks taken in order
-// are undone in reverse order). Converts to false when the lock failed or was never tried.
-class ScopedLock {
-  public:
-    ScopedLock() = default;
-    template <typename Lock, typename Unlock> ScopedLock(Lock lock, Unlock unlock) {
-        if (SUCCEEDED(lock(&data_)) && data_ != nullptr)
-            unlock_ = unlock;
-        else
-            data_ = nullptr;
-    }
-    ScopedLock(const ScopedLock&) = delete;
-    ScopedLock& operator=(const ScopedLock&) = delete;
-    ~ScopedLock() {
-        if (unlock_) unlock_();
-    }
-
-    explicit operator bool() const { return data_ != nullptr; }
-    template <typename T> T* as() const { return static_cast<T*>(data_); }
-
-  private:
-    void* data_ = nullptr;
-    std::function<void()> unlock_;
-};
-
-ScopedLock lockWhole(IDirect3DVertexBuffer9* buffer, DWORD flags) {
-    return ScopedLock([=](void** data) { return buffer->Lock(0, 0, data, flags); },
-                      [=] { buffer->Unlock(); });
-}
-
-ScopedLock lockWhole(IDirect3DIndexBuffer9* buffer, DWORD flags) {
-    return ScopedLock([=](void** data) { return buffer->Lock(0, 0, data, flags); },
-                      [=] { buffer->Unlock(); });
-}
-
-ScopedLock lockVertices(ID3DXMesh* mesh, DWORD flags) {
-    return ScopedLock([=](void** data) { return mesh->LockVertexBuffer(flags, data); },
-                      [=] { mesh->UnlockVertexBuffer(); });
-}
-
-ScopedLock lockIndices(ID3DXMesh* mesh, DWORD flags) {
-    return ScopedLock([=](void** data) { return mesh->LockIndexBuffer(flags, data); },
-                      [=] { mesh->UnlockIndexBuffer(); });
-}
 
 // Per slot: the block with the apron of surface around it, over which its normals are taken.
 struct NormalBuffers {
@@ -92,12 +47,10 @@ void computeStagedNormals(int slot, MeshVertex* vertices, int vertexCount,
 // `mesh`. False when a lock failed.
 bool copyStagedBlock(int slot, ID3DXMesh* mesh, int vertexCount, int triangleCount) {
     const StagingBuffers& staging = WorkerStagingBuffers[slot];
-    const ScopedLock stagedVertices = lockWhole(staging.vertices, D3DLOCK_DISCARD);
-    const ScopedLock stagedIndices =
-        stagedVertices ? lockWhole(staging.indices, D3DLOCK_DISCARD) : ScopedLock();
-    const ScopedLock meshVertices =
-        stagedIndices ? lockVertices(mesh, D3DLOCK_DISCARD) : ScopedLock();
-    const ScopedLock meshIndices = meshVertices ? lockIndices(mesh, D3DLOCK_DISCARD) : ScopedLock();
+    const LockedVertexBuffer stagedVertices(staging.vertices, D3DLOCK_DISCARD);
+    const LockedIndexBuffer stagedIndices(staging.indices, D3DLOCK_DISCARD, bool(stagedVertices));
+    const LockedMeshVertices meshVertices({mesh}, D3DLOCK_DISCARD, bool(stagedIndices));
+    const LockedMeshIndices meshIndices({mesh}, D3DLOCK_DISCARD, bool(meshVertices));
     if (!meshIndices) return false;
     computeStagedNormals(slot, stagedVertices.as<MeshVertex>(), vertexCount,
                          stagedIndices.as<std::uint16_t>(), triangleCount);
@@ -149,9 +102,8 @@ ID3DXMesh* weldMesh(ID3DXMesh* mesh, int slot, IDirect3DDevice9* device) {
     buffers.indices.resize(static_cast<std::size_t>(cornerCount));
     int weldedCount = 0;
     {
-        const ScopedLock sourceVertices = lockVertices(mesh, D3DLOCK_READONLY);
-        const ScopedLock sourceIndices =
-            sourceVertices ? lockIndices(mesh, D3DLOCK_READONLY) : ScopedLock();
+        const LockedMeshVertices sourceVertices({mesh}, D3DLOCK_READONLY);
+        const LockedMeshIndices sourceIndices({mesh}, D3DLOCK_READONLY, bool(sourceVertices));
         if (!sourceIndices) return nullptr;
         weldedCount = weldTriangleList(
             sourceVertices.as<MeshVertex>(), static_cast<int>(mesh->GetNumVertices()),
@@ -168,8 +120,8 @@ ID3DXMesh* weldMesh(ID3DXMesh* mesh, int slot, IDirect3DDevice9* device) {
         return nullptr;
     bool copied = false;
     {
-        const ScopedLock vertices = lockVertices(welded, D3DLOCK_DISCARD);
-        const ScopedLock indices = vertices ? lockIndices(welded, D3DLOCK_DISCARD) : ScopedLock();
+        const LockedMeshVertices vertices({welded}, D3DLOCK_DISCARD);
+        const LockedMeshIndices indices({welded}, D3DLOCK_DISCARD, bool(vertices));
         if (indices) {
             std::memcpy(indices.as<void>(), buffers.indices.data(),
                         static_cast<std::size_t>(cornerCount) * sizeof(std::uint16_t));

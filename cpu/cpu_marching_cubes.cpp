@@ -1,6 +1,7 @@
 #include "cpu/cpu_marching_cubes.h"
 
 #include "tables/marching_cubes_tables.h"
+#include "terrain/scoped_lock.h"
 #include "terrain/terrain_state.h"
 
 #include <algorithm>
@@ -395,16 +396,14 @@ void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot) {
 
     BlockOutput out{};
     const StagingBuffers& staging = WorkerStagingBuffers[slot];
-    void* vertexData = nullptr;
-    void* indexData = nullptr;
-    if (stepValid && SUCCEEDED(staging.vertices->Lock(0, 0, &vertexData, D3DLOCK_DISCARD))) {
-        if (SUCCEEDED(staging.indices->Lock(0, 0, &indexData, D3DLOCK_DISCARD))) {
-            out.vertices = static_cast<MeshVertex*>(vertexData);
-            out.indices = static_cast<std::uint16_t*>(indexData);
+    {
+        const LockedVertexBuffer vertices(staging.vertices, D3DLOCK_DISCARD, stepValid);
+        const LockedIndexBuffer indices(staging.indices, D3DLOCK_DISCARD, bool(vertices));
+        if (indices) {
+            out.vertices = vertices.as<MeshVertex>();
+            out.indices = indices.as<std::uint16_t>();
             walkCells(out, slot, s);
-            staging.indices->Unlock();
         }
-        staging.vertices->Unlock();
     }
     SlotCpuVertexCounts[slot] = out.vertexCount;
     SlotCpuTriangleCounts[slot] = out.triangleCount;

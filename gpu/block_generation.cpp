@@ -2,6 +2,7 @@
 
 #include "engine/engine_handles.h"
 #include "gpu/gpu_resources.h"
+#include "terrain/scoped_lock.h"
 #include "platform/trace/trace.h"
 #include "tables/lookup_textures.h"
 
@@ -215,14 +216,12 @@ bool readRows(IDirect3DDevice9* device, const RenderTarget& target, const Readba
               void* destination, UINT rows, UINT rowBytes) {
     assert(destination != nullptr && rows > 0 && rowBytes > 0);
     if (FAILED(device->GetRenderTargetData(target.surface, readback.surface))) return false;
-    D3DLOCKED_RECT locked{};
-    if (FAILED(readback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY))) return false;
-    assert(static_cast<UINT>(locked.Pitch) >= rowBytes);
+    const LockedSurface locked(readback.surface, D3DLOCK_READONLY);
+    if (!locked) return false;
+    assert(static_cast<UINT>(locked.pitch()) >= rowBytes);
     for (UINT r = 0; r < rows; ++r)
         std::memcpy(static_cast<std::uint8_t*>(destination) + std::size_t{r} * rowBytes,
-                    static_cast<const std::uint8_t*>(locked.pBits) + std::size_t{r} * locked.Pitch,
-                    rowBytes);
-    readback.surface->UnlockRect();
+                    locked.as<const std::uint8_t>() + std::size_t{r} * locked.pitch(), rowBytes);
     return true;
 }
 
@@ -262,26 +261,16 @@ bool passObjectsPresent(std::int32_t mode, int slot) {
 bool fillGpuMesh(IDirect3DDevice9* device, ID3DXMesh* mesh, int vertices) {
     if (FAILED(device->GetRenderTargetData(MeshVertexTarget.surface, MeshVertexReadback.surface)))
         return false;
-    D3DLOCKED_RECT locked{};
-    if (FAILED(MeshVertexReadback.surface->LockRect(&locked, nullptr, D3DLOCK_READONLY)))
-        return false;
-    bool filled = false;
-    void* meshVertices = nullptr;
-    void* meshIndices = nullptr;
-    if (SUCCEEDED(mesh->LockVertexBuffer(D3DLOCK_DISCARD, &meshVertices))) {
-        if (SUCCEEDED(mesh->LockIndexBuffer(D3DLOCK_DISCARD, &meshIndices))) {
-            // Rows of 512 texels of 16 bytes are contiguous: vertex n is at byte 32n.
-            assert(locked.Pitch == static_cast<INT>(meshVertexTargetWidth * 16));
-            std::memcpy(meshVertices, locked.pBits, std::size_t(vertices) * 32);
-            std::memcpy(meshIndices, IdentityIndices,
-                        std::size_t(vertices) * sizeof IdentityIndices[0]);
-            mesh->UnlockIndexBuffer();
-            filled = true;
-        }
-        mesh->UnlockVertexBuffer();
-    }
-    MeshVertexReadback.surface->UnlockRect();
-    return filled;
+    const LockedSurface locked(MeshVertexReadback.surface, D3DLOCK_READONLY);
+    const LockedMeshVertices meshVertices({mesh}, D3DLOCK_DISCARD, bool(locked));
+    const LockedMeshIndices meshIndices({mesh}, D3DLOCK_DISCARD, bool(meshVertices));
+    if (!meshIndices) return false;
+    // Rows of 512 texels of 16 bytes are contiguous: vertex n is at byte 32n.
+    assert(locked.pitch() == static_cast<INT>(meshVertexTargetWidth * 16));
+    std::memcpy(meshVertices.as<void>(), locked.as<void>(), std::size_t(vertices) * 32);
+    std::memcpy(meshIndices.as<void>(), IdentityIndices,
+                std::size_t(vertices) * sizeof IdentityIndices[0]);
+    return true;
 }
 
 // The GPU modes' mesh: createVertex and createVertexNormal, then the vertices read back into a
