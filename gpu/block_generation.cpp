@@ -240,11 +240,15 @@ std::int32_t readTriangleTotal(IDirect3DDevice9* device) {
 
 // Whether every object the pass needs in `mode` for `slot` exists: none is missing after a
 // creation that failed, and none is released while the device is lost.
+// The density stage's objects alone.
+bool densityObjectsPresent() {
+    return !deviceObjectsReleased() && generationEffect != nullptr && QuadDeclaration != nullptr &&
+           SliceQuad != nullptr && DensityMap.surface != nullptr && NoiseVolume != nullptr;
+}
+
 bool passObjectsPresent(std::int32_t mode, int slot) {
-    if (deviceObjectsReleased() || generationEffect == nullptr || QuadDeclaration == nullptr ||
-        SliceQuad == nullptr || FullQuad == nullptr || DensityMap.surface == nullptr ||
-        CubeMap.surface == nullptr || TotalReadback.surface == nullptr ||
-        NoiseVolume == nullptr || PolyCountTexture == nullptr || RayTexture == nullptr)
+    if (!densityObjectsPresent() || FullQuad == nullptr || CubeMap.surface == nullptr ||
+        TotalReadback.surface == nullptr || PolyCountTexture == nullptr || RayTexture == nullptr)
         return false;
     for (const RenderTarget& level : PolyCountPyramid)
         if (level.surface == nullptr) return false;
@@ -338,6 +342,37 @@ D3DXVECTOR4 renderDensityMap(IDirect3DDevice9* device, int x, int y, int z) {
     return gPos;
 }
 
+// The device's render target and depth surface as the pass found them, put back by restore()
+// (or only released, on a way out that drew nothing).
+class SavedTargets {
+  public:
+    explicit SavedTargets(IDirect3DDevice9* device) : device_(device) {
+        device_->GetRenderTarget(0, &target_);
+        device_->GetDepthStencilSurface(&depth_);
+    }
+    ~SavedTargets() { release(); }
+    SavedTargets(const SavedTargets&) = delete;
+    SavedTargets& operator=(const SavedTargets&) = delete;
+
+    IDirect3DSurface9* target() const { return target_; }
+    void restore() {
+        device_->SetRenderTarget(0, target_);
+        device_->SetDepthStencilSurface(depth_);
+        release();
+    }
+
+  private:
+    void release() {
+        if (target_ != nullptr) target_->Release();
+        if (depth_ != nullptr) depth_->Release();
+        target_ = depth_ = nullptr;
+    }
+
+    IDirect3DDevice9* device_;
+    IDirect3DSurface9* target_ = nullptr;
+    IDirect3DSurface9* depth_ = nullptr;
+};
+
 // Every way out of the pass: its wall-clock time counts for the tower, then the lock is left.
 void leavePass(Clock::time_point passStart, trace::Slice& pass, PassStages& stages) {
     towerGpuPassNanoseconds.fetch_add(
@@ -375,10 +410,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
         return;
     }
 
-    IDirect3DSurface9* savedTarget = nullptr;
-    IDirect3DSurface9* savedDepth = nullptr;
-    device->GetRenderTarget(0, &savedTarget);
-    device->GetDepthStencilSurface(&savedDepth);
+    SavedTargets saved(device);
     device->SetVertexDeclaration(QuadDeclaration);
 
     const D3DXVECTOR4 gPos = renderDensityMap(device, job.x, job.y, job.z);
@@ -402,7 +434,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     }
     stages.stop("pyramid", &GpuPassTimes::pyramid);
 
-    device->SetRenderTarget(0, savedTarget);
+    device->SetRenderTarget(0, saved.target());
     const std::int32_t triangles = readTriangleTotal(device);
     stages.stop("read-back", &GpuPassTimes::readbacks);
     SlotTriangleCounts[job.slot] = triangles;
@@ -413,10 +445,7 @@ void generateBlockOnGpu(BlockJob job, GpuPassTimes* times) {
     if (mode != CpuMeshGpuDensity && triangles > 0) {
         meshFailed = !buildGpuMesh(device, block, triangles, stages);
     }
-    device->SetRenderTarget(0, savedTarget);
-    device->SetDepthStencilSurface(savedDepth);
-    if (savedTarget != nullptr) savedTarget->Release();
-    if (savedDepth != nullptr) savedDepth->Release();
+    saved.restore();
     if (meshFailed) {
         leavePass(passStart, pass, stages);
         return;
@@ -450,24 +479,19 @@ bool renderBlockDensity(int x, int y, int z, float* destination) {
     assert(destination != nullptr);
     IDirect3DDevice9* const device = d3dDevice;
     EnterCriticalSection(&GenerationLock);
-    if (deviceObjectsReleased() || generationEffect == nullptr || QuadDeclaration == nullptr ||
-        SliceQuad == nullptr || DensityMap.surface == nullptr ||
-        DensityMapReadback.surface == nullptr || NoiseVolume == nullptr) {
+    if (!densityObjectsPresent() || DensityMapReadback.surface == nullptr) {
         LeaveCriticalSection(&GenerationLock);
         return false;
     }
-    IDirect3DSurface9* savedTarget = nullptr;
-    IDirect3DSurface9* savedDepth = nullptr;
-    device->GetRenderTarget(0, &savedTarget);
-    device->GetDepthStencilSurface(&savedDepth);
-    device->SetVertexDeclaration(QuadDeclaration);
-    renderDensityMap(device, x, y, z);
-    const bool read = readRows(device, DensityMap, DensityMapReadback, destination,
-                               densityMapHeight, densityMapWidth * sizeof(float));
-    device->SetRenderTarget(0, savedTarget);
-    device->SetDepthStencilSurface(savedDepth);
-    if (savedTarget != nullptr) savedTarget->Release();
-    if (savedDepth != nullptr) savedDepth->Release();
+    bool read = false;
+    {
+        SavedTargets saved(device);
+        device->SetVertexDeclaration(QuadDeclaration);
+        renderDensityMap(device, x, y, z);
+        read = readRows(device, DensityMap, DensityMapReadback, destination, densityMapHeight,
+                        densityMapWidth * sizeof(float));
+        saved.restore();
+    }
     LeaveCriticalSection(&GenerationLock);
     return read;
 }
