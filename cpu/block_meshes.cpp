@@ -18,28 +18,24 @@ constexpr DWORD stagedMeshFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
 
 // Per slot: the block with the apron of surface around it, over which its normals are taken.
 struct NormalBuffers {
-    ApronMesh extended;
+    ExtendedMesh extended;
     SmoothNormalScratch scratch;
 };
 NormalBuffers normalBuffers[workerCount];
 
 // Smooth normals of the staged block, over the block and its apron together, so that a vertex on
 // the block's face sees the faces on both sides of it, as its neighbour's copy does. Only the
-// staged normals change; the apron's vertices and faces go no further.
-void computeStagedNormals(int slot, MeshVertex* vertices, int vertexCount,
-                          const std::uint16_t* indices, int triangleCount) {
-    assert(vertexCount > 0 && triangleCount > 0 && vertices != nullptr && indices != nullptr);
-    ApronMesh& extended = normalBuffers[slot].extended;
-    extended.positions.resize(3 * static_cast<std::size_t>(vertexCount));
-    for (int v = 0; v < vertexCount; ++v)
-        std::memcpy(&extended.positions[3 * static_cast<std::size_t>(v)], vertices[v].position,
-                    3 * sizeof(float));
-    extended.indices.assign(indices, indices + 3 * static_cast<std::size_t>(triangleCount));
-    appendApron(slot, extended);
-    computeSmoothNormals(extended.positions.data(),
-                         static_cast<int>(extended.positions.size() / 3), extended.indices.data(),
-                         static_cast<int>(extended.indices.size() / 3), adjacencyEpsilon, vertices,
-                         vertexCount, normalBuffers[slot].scratch);
+// staged normals change; the apron's vertices and faces go no further. `vertices` holds the
+// SlotCpuVertexCounts[slot] vertices and `indices` the 3 * SlotCpuTriangleCounts[slot] indices
+// that buildBlockOnCpu(0, slot) staged.
+void computeStagedNormals(int slot, MeshVertex* vertices, const std::uint16_t* indices) {
+    const int vertexCount = SlotCpuVertexCounts[slot];
+    assert(vertexCount > 0 && SlotCpuTriangleCounts[slot] > 0 && vertices != nullptr &&
+           indices != nullptr);
+    ExtendedMesh& extended = normalBuffers[slot].extended;
+    meshWithApron(slot, indices, extended);
+    computeSmoothNormals(extended, adjacencyEpsilon, vertices, vertexCount,
+                         normalBuffers[slot].scratch);
     repairMissingNormals(vertices, vertexCount, DensityReadback[slot]);
 }
 
@@ -52,8 +48,7 @@ bool copyStagedBlock(int slot, ID3DXMesh* mesh, int vertexCount, int triangleCou
     const LockedMeshVertices meshVertices({mesh}, D3DLOCK_DISCARD, bool(stagedIndices));
     const LockedMeshIndices meshIndices({mesh}, D3DLOCK_DISCARD, bool(meshVertices));
     if (!meshIndices) return false;
-    computeStagedNormals(slot, stagedVertices.as<MeshVertex>(), vertexCount,
-                         stagedIndices.as<std::uint16_t>(), triangleCount);
+    computeStagedNormals(slot, stagedVertices.as<MeshVertex>(), stagedIndices.as<std::uint16_t>());
     std::memcpy(meshVertices.as<void>(), stagedVertices.as<void>(),
                 static_cast<std::size_t>(vertexCount) * sizeof(MeshVertex));
     std::memcpy(meshIndices.as<void>(), stagedIndices.as<void>(),

@@ -176,6 +176,7 @@ constexpr int planeEdgeIndex(int ly, int lz, int axis) {
 struct EdgeSlot {
     int plane;
     int offset;
+    std::uint32_t latticeOffset; // from the cell's latticeEdgeBase to the edge's key
 };
 
 struct EdgeSlots {
@@ -186,7 +187,9 @@ EdgeSlots edgeSlots() {
     EdgeSlots slots{};
     for (int e = 0; e < cubeEdgeCount; ++e) {
         const std::int32_t* key = EdgeKeys[e]; // (dz, dx, dy, axis)
-        slots.of[e] = {key[1], planeEdgeIndex(key[2], key[0], key[3])};
+        slots.of[e] = {key[1], planeEdgeIndex(key[2], key[0], key[3]),
+                       latticeEdgeKey(latticePointKey(key[1], key[2], key[0]), key[3]) -
+                           latticeEdgeKey(latticePointKey(0, 0, 0), 0)};
     }
     return slots;
 }
@@ -202,10 +205,18 @@ struct SlotScratch {
 };
 SlotScratch scratchOfSlot[workerCount];
 
+struct SlotLattice {
+    std::uint32_t vertexEdges[blockMeshVertexLimit];
+    std::uint32_t faceCells[stagingIndexCapacity / 3];
+};
+SlotLattice latticeOfSlot[workerCount];
+
 // What one block's walk writes, and where it must stop.
 struct BlockOutput {
     MeshVertex* vertices;
     std::uint16_t* indices;
+    std::uint32_t* vertexEdges;
+    std::uint32_t* faceCells;
     std::int32_t vertexCount;
     std::int32_t triangleCount;
 };
@@ -219,6 +230,7 @@ struct Cell {
     std::int32_t* planes[2];  // the edge vertices of lattice planes kx and kx + 1
     std::int32_t firstValid[2]; // and the first vertex number each plane's entries may hold
     int entry;                // the cell's own entry within a plane: planeEdgeIndex(ky, kz, 0)
+    std::uint32_t cellKey;    // latticePointKey(cx, cy, cz)
 };
 
 // Where the surface crosses `edge` of cell (cx, cy, cz) of step s, in block coordinates.
@@ -278,10 +290,11 @@ bool emitCell(BlockOutput& out, const Cell& cell, unsigned caseIndex, const Edge
             } else {
                 vertex = out.vertexCount++;
                 writeEdgeVertex(out.vertices[vertex], cell, row[k + j]);
+                out.vertexEdges[vertex] = 3 * cell.cellKey + slots.of[row[k + j]].latticeOffset;
             }
             triangle[j] = static_cast<std::uint16_t>(vertex);
         }
-        ++out.triangleCount;
+        out.faceCells[out.triangleCount++] = cell.cellKey;
     }
     return true;
 }
@@ -313,7 +326,8 @@ void walkCells(BlockOutput& out, int slot, int s) {
                                 cube[cubeTexelIndex(cx, cy, cz) * 4 + 1] / 255.0f,
                                 {edges.vertex[low], edges.vertex[high]},
                                 {edges.firstValid[low], edges.firstValid[high]},
-                                planeEdgeIndex(ky, kz, 0)};
+                                planeEdgeIndex(ky, kz, 0),
+                                latticePointKey(cx, cy, cz)};
                 if (!emitCell(out, cell, caseIndexOf(scratch.inside, kx, ky, kz), slots)) return;
             }
         }
@@ -324,51 +338,118 @@ void walkCells(BlockOutput& out, int slot, int s) {
 // Apron
 // ---------------------------------------------------------------------------------------------
 
-// The apron's cells run from -1 to 32 on each axis, so its grid edges start at lattice points
-// -1 .. 33: entry ((lx + 1) * 35 + ly + 1) * 35 + lz + 1, times 3, plus the axis.
-constexpr int apronLatticeSize = blockCellsPerAxis + 3;
-constexpr int apronEdgeCount = apronLatticeSize * apronLatticeSize * apronLatticeSize * 3;
+// Bit lx + 1 of [lz + 1][ly + 1]: lattice point (lx, ly, lz), each -1 .. 33, lies inside.
+using ExtendedInsidePoints = std::uint64_t[extendedLatticeSize][extendedLatticeSize];
 
 struct ApronScratch {
-    // The apron vertex of each grid edge, or -1; only the entries in `used` are ever set, and
-    // they are cleared again after each block.
-    std::int32_t vertex[apronEdgeCount];
-    std::vector<std::int32_t> used;
+    ExtendedInsidePoints inside;
+    // The vertex of each lattice edge, or -1; only the entries in `used` are ever set, and they
+    // are cleared again after each block.
+    std::int32_t vertex[extendedLatticeEdgeCount];
+    std::vector<std::uint32_t> used;
 
     ApronScratch() { std::fill(std::begin(vertex), std::end(vertex), -1); }
 };
 ApronScratch apronScratchOfSlot[workerCount];
 
-bool isApronCell(int cx, int cy, int cz) {
-    auto outside = [](int c) { return c < 0 || c >= blockCellsPerAxis; };
-    return outside(cx) || outside(cy) || outside(cz);
+// The inside bits of the extended lattice: the block's rows from its walk (cell step 1), with
+// the two points beyond each end, and the rows around the block whole.
+void findExtendedInsidePoints(const float* density, const InsidePoints& block,
+                              ExtendedInsidePoints& inside) {
+    constexpr int last = blockCellsPerAxis + 1; // lattice 33
+    auto insideAt = [density](int lx, int ly, int lz) {
+        return static_cast<std::uint64_t>(
+            density[densitySampleIndex(lx + densityCellOrigin, ly + densityCellOrigin,
+                                       lz + densityCellOrigin)] > 0.0f);
+    };
+    for (int lz = -1; lz <= last; ++lz)
+        for (int ly = -1; ly <= last; ++ly) {
+            const bool blockRow = ly >= 0 && ly < last && lz >= 0 && lz < last;
+            std::uint64_t bits;
+            if (blockRow) {
+                bits = block[lz][ly] << 1 | insideAt(-1, ly, lz) | insideAt(last, ly, lz) << (last + 1);
+            } else {
+                const float* row = density + densitySampleIndex(densityCellOrigin - 1, ly + densityCellOrigin,
+                                                                lz + densityCellOrigin);
+                bits = insideBits33(row) | insideAt(last - 1, ly, lz) << last |
+                       insideAt(last, ly, lz) << (last + 1);
+            }
+            inside[lz + 1][ly + 1] = bits;
+        }
 }
 
-void marchApronCell(const float* density, int cx, int cy, int cz, ApronScratch& scratch,
-                    ApronMesh& mesh) {
-    const CellSamples samples = cellSamples(density, cx, cy, cz, 1);
-    unsigned caseIndex = 0;
-    for (int k = 0; k < 8; ++k)
-        if (samples[k] > 0.0f) caseIndex |= 1u << k;
-    if (caseIndex == 0 || caseIndex == 255) return;
+// Emits the faces of apron cell (cx, cy, cz), whose case is neither 0 nor 255.
+void emitApronCell(unsigned caseIndex, int cx, int cy, int cz, ApronScratch& scratch,
+                   ExtendedMesh& mesh) {
+    const std::uint32_t cellKey = latticePointKey(cx, cy, cz);
     const std::int32_t* row = TriangleTable[caseIndex];
     for (int k = 0; k < triangleTableRowLength && row[k] != -1; ++k) {
+        if (k % 3 == 0) mesh.faceCells.push_back(cellKey);
         const std::int32_t* key = EdgeKeys[row[k]]; // (dz, dx, dy, axis)
-        const int entry = (((cx + key[1] + 1) * apronLatticeSize + cy + key[2] + 1) *
-                               apronLatticeSize +
-                           cz + key[0] + 1) *
-                              3 +
-                          key[3];
-        std::int32_t& vertex = scratch.vertex[entry];
+        const std::uint32_t edge =
+            latticeEdgeKey(latticePointKey(cx + key[1], cy + key[2], cz + key[0]), key[3]);
+        std::int32_t& vertex = scratch.vertex[edge];
         if (vertex == -1) {
-            vertex = static_cast<std::int32_t>(mesh.positions.size() / 3);
-            scratch.used.push_back(entry);
-            float position[3];
-            edgeVertexPosition(samples, cx, cy, cz, 1, row[k], position);
-            mesh.positions.insert(mesh.positions.end(), position, position + 3);
+            vertex = static_cast<std::int32_t>(mesh.vertexEdges.size());
+            scratch.used.push_back(edge);
+            mesh.vertexEdges.push_back(edge);
         }
         mesh.indices.push_back(static_cast<std::uint32_t>(vertex));
     }
+}
+
+// The apron cells the surface crosses, a row of cells along x at a time.
+void marchApron(ApronScratch& scratch, ExtendedMesh& mesh) {
+    constexpr int last = blockCellsPerAxis; // cell 32
+    constexpr std::uint64_t rowCells = (std::uint64_t{1} << (last + 2)) - 1; // cells -1 .. 32
+    constexpr std::uint64_t endCells = std::uint64_t{1} | std::uint64_t{1} << (last + 1);
+    const ExtendedInsidePoints& inside = scratch.inside;
+    for (int cz = -1; cz <= last; ++cz)
+        for (int cy = -1; cy <= last; ++cy) {
+            // Inside the block's rows only the cells beyond its two ends are apron.
+            const bool apronRow = cy < 0 || cy == last || cz < 0 || cz == last;
+            const std::uint64_t corners[4] = {inside[cz + 1][cy + 1], inside[cz + 1][cy + 2],
+                                              inside[cz + 2][cy + 1], inside[cz + 2][cy + 2]};
+            std::uint64_t any = 0, all = ~std::uint64_t{0};
+            for (std::uint64_t c : corners) {
+                any |= c | (c >> 1);
+                all &= c & (c >> 1);
+            }
+            for (std::uint64_t cells = any & ~all & (apronRow ? rowCells : endCells); cells;
+                 cells &= cells - 1) {
+                const int bit = std::countr_zero(cells);
+                // As caseIndexOf: corners 2 and 3, and 6 and 7, run from high x to low x.
+                auto pair = [bit](std::uint64_t row) { return static_cast<unsigned>(row >> bit) & 3u; };
+                auto reversedPair = [&pair](std::uint64_t row) {
+                    const unsigned bits = pair(row);
+                    return (bits >> 1) | (bits & 1u) << 1;
+                };
+                const unsigned caseIndex = pair(corners[0]) | reversedPair(corners[1]) << 2 |
+                                           pair(corners[2]) << 4 | reversedPair(corners[3]) << 6;
+                emitApronCell(caseIndex, bit - 1, cy, cz, scratch, mesh);
+            }
+        }
+}
+
+// Where the density crosses 0 on lattice edge `edge`, in block coordinates: the fraction from the
+// edge's lower end, from its two samples, in double precision.
+void placeOnEdge(const float* density, std::uint32_t edge, double* position) {
+    const std::uint32_t point = edge / 3;
+    const int axis = static_cast<int>(edge % 3);
+    int lattice[3];
+    latticeCoordinates(point, lattice);
+    auto sample = [density](const int* l) {
+        return double(density[densitySampleIndex(l[0] + densityCellOrigin, l[1] + densityCellOrigin,
+                                                 l[2] + densityCellOrigin)]);
+    };
+    const double low = sample(lattice);
+    ++lattice[axis];
+    const double high = sample(lattice);
+    --lattice[axis];
+    const double t = low / (low - high);
+    for (int a = 0; a < 3; ++a)
+        position[positionComponentOfAxis[a]] =
+            double(lattice[a] - blockCellsPerAxis / 2) + (a == axis ? t : 0.0);
 }
 
 } // namespace
@@ -395,6 +476,8 @@ void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot) {
     const int s = stepValid ? static_cast<int>(std::pow(2.0f, static_cast<float>(lodLevel))) : 0;
 
     BlockOutput out{};
+    out.vertexEdges = latticeOfSlot[slot].vertexEdges;
+    out.faceCells = latticeOfSlot[slot].faceCells;
     const StagingBuffers& staging = WorkerStagingBuffers[slot];
     {
         const LockedVertexBuffer vertices(staging.vertices, D3DLOCK_DISCARD, stepValid);
@@ -409,19 +492,30 @@ void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot) {
     SlotCpuTriangleCounts[slot] = out.triangleCount;
 }
 
-void appendApron(std::int32_t slot, ApronMesh& mesh) {
-    assert(slot >= 0 && slot < workerCount && mesh.positions.size() % 3 == 0);
+void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, ExtendedMesh& mesh) {
+    assert(slot >= 0 && slot < workerCount);
+    const auto vertexCount = static_cast<std::size_t>(SlotCpuVertexCounts[slot]);
+    const auto faceCount = static_cast<std::size_t>(SlotCpuTriangleCounts[slot]);
+    assert(faceCount == 0 || stagedIndices != nullptr);
+    const SlotLattice& lattice = latticeOfSlot[slot];
+    mesh.vertexEdges.assign(lattice.vertexEdges, lattice.vertexEdges + vertexCount);
+    mesh.indices.assign(stagedIndices, stagedIndices + 3 * faceCount);
+    mesh.faceCells.assign(lattice.faceCells, lattice.faceCells + faceCount);
     ApronScratch& scratch = apronScratchOfSlot[slot];
+    // The block's edges first, so that apron cells share the block's vertices where they meet.
+    for (std::size_t v = 0; v < mesh.vertexEdges.size(); ++v) {
+        assert(mesh.vertexEdges[v] < std::uint32_t(extendedLatticeEdgeCount));
+        scratch.vertex[mesh.vertexEdges[v]] = static_cast<std::int32_t>(v);
+        scratch.used.push_back(mesh.vertexEdges[v]);
+    }
     const float* density = DensityReadback[slot];
-    for (int cx = -1; cx <= blockCellsPerAxis; ++cx)
-        for (int cy = -1; cy <= blockCellsPerAxis; ++cy) {
-            // Inside the block's columns only the cells below and above it are apron.
-            const bool column = !isApronCell(cx, cy, 0);
-            const int zStep = column ? blockCellsPerAxis + 1 : 1;
-            for (int cz = -1; cz <= blockCellsPerAxis; cz += zStep)
-                marchApronCell(density, cx, cy, cz, scratch, mesh);
-        }
-    for (std::int32_t entry : scratch.used)
-        scratch.vertex[entry] = -1;
+    findExtendedInsidePoints(density, scratchOfSlot[slot].inside, scratch.inside);
+    marchApron(scratch, mesh);
+    for (std::uint32_t edge : scratch.used)
+        scratch.vertex[edge] = -1;
     scratch.used.clear();
+
+    mesh.positions.resize(3 * mesh.vertexEdges.size());
+    for (std::size_t v = 0; v < mesh.vertexEdges.size(); ++v)
+        placeOnEdge(density, mesh.vertexEdges[v], &mesh.positions[3 * v]);
 }

@@ -7,137 +7,95 @@
 #include <numeric>
 
 // Sections:
-//   Points        vertices closer than epsilon, through a hash of unit cells
+//   Points        vertices closer than epsilon, found around the lattice points they lie near
 //   Edge pairs    the adjacency, only where it can join two different vertices
 //   Sums          the angle-weighted face normals of each vertex set
 
 namespace {
 
-constexpr std::uint64_t emptyKey = ~std::uint64_t{0};
-
-// Open-addressing slots for `count` entries: a power of two at least twice as many.
-std::size_t tableSlots(std::size_t count) {
-    return std::bit_ceil(count * 2 + 16);
-}
-
-// The product's top bits, which every bit of the key moves: keys of lattice cells would crowd
-// into runs of slots under its middle bits.
-std::size_t homeSlot(std::uint64_t key, std::size_t mask) {
-    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - std::popcount(mask)));
-}
-
 // ---------------------------------------------------------------------------------------------
 // Points
 // ---------------------------------------------------------------------------------------------
 
-// Cells one unit wide, centred on whole-number coordinates. Marching-cubes vertices lie on the
-// lattice's edges, and two of them closer than epsilon always lie near one lattice point, in the
-// middle of its cell: most searches look at one cell only. Any positions stay correct.
-constexpr double cellSize = 1.0;
-constexpr std::int32_t cellLimit = (1 << 20) - 1;
+// A vertex lies on a lattice edge. Two vertices on different edges closer than epsilon (< 0.5)
+// both lie within epsilon of a point the two edges share: edges without a common point are a
+// whole unit apart. So the only candidates are the vertices near one lattice point, at most one
+// on each of its six edges.
 
-std::int32_t clampedCell(double c) {
-    if (!(c > -cellLimit)) return -cellLimit;
-    if (c > cellLimit) return cellLimit;
-    return static_cast<std::int32_t>(c);
-}
-
-std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
-    auto field = [](std::int32_t c) { return static_cast<std::uint64_t>(c + cellLimit + 1) & 0x1FFFFF; };
-    return field(x) | field(y) << 21 | field(z) << 42;
-}
-
-class PointCells {
-  public:
-    PointCells(SmoothNormalScratch& scratch, int vertexCount) : s_(scratch) {
-        const std::size_t slots = tableSlots(static_cast<std::size_t>(vertexCount));
-        s_.cellKeys.assign(slots, emptyKey);
-        s_.cellNewest.resize(slots);
-        s_.nextInCell.resize(static_cast<std::size_t>(vertexCount));
-        mask_ = slots - 1;
-    }
-
-    // The newest representative in the cell, or -1.
-    std::int32_t newest(std::uint64_t key) const {
-        for (std::size_t slot = homeSlot(key, mask_);; slot = (slot + 1) & mask_) {
-            if (s_.cellKeys[slot] == key) return s_.cellNewest[slot];
-            if (s_.cellKeys[slot] == emptyKey) return -1;
-        }
-    }
-    std::int32_t older(std::int32_t v) const { return s_.nextInCell[v]; }
-
-    void add(std::uint64_t key, std::int32_t v) {
-        std::size_t slot = homeSlot(key, mask_);
-        while (s_.cellKeys[slot] != key && s_.cellKeys[slot] != emptyKey)
-            slot = (slot + 1) & mask_;
-        if (s_.cellKeys[slot] == emptyKey) {
-            s_.cellKeys[slot] = key;
-            s_.nextInCell[v] = -1;
-        } else {
-            s_.nextInCell[v] = s_.cellNewest[slot];
-        }
-        s_.cellNewest[slot] = v;
-    }
-
-  private:
-    SmoothNormalScratch& s_;
-    std::size_t mask_ = 0;
-};
-
-bool finitePosition(const float* p) {
-    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-}
-
-bool samePoint(const float* a, const float* b, double epsilonSquared) {
+bool samePoint(const double* a, const double* b, double epsilonSquared) {
     double sum = 0.0;
     bool equal = true;
     for (int i = 0; i < 3; ++i) {
-        const double d = double(a[i]) - double(b[i]);
+        const double d = a[i] - b[i];
         sum += d * d;
         equal = equal && a[i] == b[i];
     }
     return equal || sum < epsilonSquared;
 }
 
-// Fills scratch.representative (each vertex's point) and scratch.pointSize (vertices per point,
-// at the representative).
-void findPoints(const float* positions, int vertexCount, float epsilon,
-                SmoothNormalScratch& s) {
-    PointCells cells(s, vertexCount);
+// The lattice point within epsilon of vertex v along its edge, or -1.
+std::int64_t nearLatticePoint(const ExtendedMesh& mesh, std::int32_t v, double epsilon) {
+    const std::uint32_t edge = mesh.vertexEdges[v];
+    const std::uint32_t point = edge / 3;
+    const int axis = static_cast<int>(edge % 3);
+    int lattice[3];
+    latticeCoordinates(point, lattice);
+    // Block coordinates are cell units with the block's cell 0 at -16.
+    const double low = double(lattice[axis] - blockCellsPerAxis / 2);
+    const double along = mesh.positions[3 * static_cast<std::size_t>(v) + positionComponentOfAxis[axis]];
+    const double fromLow = along - low, fromHigh = low + 1.0 - along;
+    if (fromLow == 0.0 || (fromLow > 0.0 && fromLow < epsilon)) return point;
+    if (fromHigh == 0.0 || (fromHigh > 0.0 && fromHigh < epsilon)) return point + latticePointStride[axis];
+    return -1;
+}
+
+// Fills s.representative (each vertex's point) and s.pointSize (vertices per point, at the
+// representative).
+void findPoints(const ExtendedMesh& mesh, float epsilon, SmoothNormalScratch& s) {
+    const auto vertexCount = static_cast<std::int32_t>(mesh.vertexEdges.size());
     s.representative.resize(static_cast<std::size_t>(vertexCount));
-    s.pointSize.assign(static_cast<std::size_t>(vertexCount), 0);
-    const double epsilonSquared = double(epsilon) * epsilon;
-    const double reach = epsilon / cellSize;
+    std::iota(s.representative.begin(), s.representative.end(), 0);
+    s.pointSize.assign(static_cast<std::size_t>(vertexCount), 1);
+    s.nextNear.resize(static_cast<std::size_t>(vertexCount));
+    if (s.nearestPointHead.empty()) s.nearestPointHead.assign(extendedLatticePointCount, -1);
+
     for (std::int32_t v = 0; v < vertexCount; ++v) {
-        const float* p = positions + 3 * static_cast<std::size_t>(v);
-        std::int32_t found = v;
-        if (finitePosition(p)) {
-            // The home cell, and on each axis the neighbour whose border lies within epsilon.
-            std::int32_t home[3], step[3];
-            for (int i = 0; i < 3; ++i) {
-                const double scaled = p[i] / cellSize;
-                const double centre = std::floor(scaled + 0.5);
-                home[i] = clampedCell(centre);
-                const double offset = scaled - centre; // -0.5 .. 0.5
-                step[i] = offset < reach - 0.5 ? -1 : offset > 0.5 - reach ? 1 : 0;
-            }
-            for (int corner = 0; corner < 8; ++corner) {
-                if (((corner & 1) && !step[0]) || ((corner & 2) && !step[1]) ||
-                    ((corner & 4) && !step[2]))
-                    continue;
-                const std::uint64_t key =
-                    packCell(clampedCell(double(home[0]) + ((corner & 1) ? step[0] : 0)),
-                             clampedCell(double(home[1]) + ((corner & 2) ? step[1] : 0)),
-                             clampedCell(double(home[2]) + ((corner & 4) ? step[2] : 0)));
-                for (std::int32_t c = cells.newest(key); c != -1; c = cells.older(c))
-                    if (c < found && samePoint(positions + 3 * static_cast<std::size_t>(c), p, epsilonSquared))
-                        found = c;
-            }
-            if (found == v) cells.add(packCell(home[0], home[1], home[2]), v);
-        }
-        s.representative[v] = found;
-        ++s.pointSize[found];
+        const std::int64_t point = nearLatticePoint(mesh, v, epsilon);
+        if (point < 0) continue;
+        std::int32_t& head = s.nearestPointHead[static_cast<std::size_t>(point)];
+        if (head == -1) s.usedPoints.push_back(static_cast<std::uint32_t>(point));
+        s.nextNear[v] = head;
+        head = v;
     }
+
+    const double epsilonSquared = double(epsilon) * epsilon;
+    auto positionOf = [&mesh](std::int32_t v) { return &mesh.positions[3 * static_cast<std::size_t>(v)]; };
+    for (std::uint32_t point : s.usedPoints) {
+        std::int32_t& head = s.nearestPointHead[point];
+        if (s.nextNear[head] != -1) {
+            s.cluster.clear();
+            for (std::int32_t v = head; v != -1; v = s.nextNear[v])
+                s.cluster.push_back(v);
+            std::sort(s.cluster.begin(), s.cluster.end(), [&mesh](std::int32_t a, std::int32_t b) {
+                return mesh.vertexEdges[a] < mesh.vertexEdges[b];
+            });
+            for (std::size_t i = 1; i < s.cluster.size(); ++i) {
+                const std::int32_t v = s.cluster[i];
+                for (std::size_t j = 0; j < i; ++j) {
+                    const std::int32_t c = s.cluster[j];
+                    if (s.representative[c] == c &&
+                        samePoint(positionOf(c), positionOf(v), epsilonSquared)) {
+                        s.representative[v] = c;
+                        ++s.pointSize[c];
+                        s.pointSize[v] = 0;
+                        break;
+                    }
+                }
+            }
+        }
+        head = -1;
+    }
+    s.usedPoints.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -159,77 +117,122 @@ struct DisjointSets {
     }
 };
 
-// Pairs the face edges as the adjacency does and joins the ends of each pair. Only edges at a
-// point of several vertices can join two different vertices, so only their groups (edges between
-// the same two points) are paired; a group's pairing depends on nothing but its own edges in
-// face order.
-void joinPairedEdges(const std::uint32_t* indices, int faceCount, SmoothNormalScratch& s,
-                     DisjointSets& sets) {
-    const std::vector<std::int32_t>& point = s.representative;
-    auto shared = [&s](std::int32_t p) { return s.pointSize[p] > 1; };
-    std::size_t candidates = 0;
-    for (int c = 0; c < 3 * faceCount; ++c)
-        candidates += shared(point[indices[c]]);
-    if (candidates == 0) return;
+constexpr std::uint64_t emptyKey = ~std::uint64_t{0};
 
-    const std::size_t slots = tableSlots(2 * candidates); // groups <= edges <= 2 * candidates
+// Face corner `corner` (3 f + k) and the corner after it on the same face.
+std::int32_t nextCorner(std::int32_t corner) {
+    return corner - corner % 3 + (corner % 3 + 1) % 3;
+}
+
+// Pairs the edges of one group (edges between the same two points) in the faces' order and
+// joins the ends of each pair: an edge meets the first waiting edge of the other direction on
+// another face.
+void pairGroup(const ExtendedMesh& mesh, const std::vector<std::int32_t>& point,
+               std::vector<std::int32_t>& edges, std::vector<std::int32_t>& waiting,
+               DisjointSets& sets) {
+    const std::uint32_t* indices = mesh.indices.data();
+    auto from = [&](std::int32_t corner) { return point[indices[corner]]; };
+    auto join = [&](std::int32_t corner, std::int32_t other) {
+        // The partner runs the other way: its end meets this edge's start and its start the end.
+        sets.join(std::int32_t(indices[corner]), std::int32_t(indices[nextCorner(other)]));
+        sets.join(std::int32_t(indices[nextCorner(corner)]), std::int32_t(indices[other]));
+    };
+    if (edges.size() == 2) {
+        // Two edges pair or not whatever their order.
+        if (from(edges[0]) != from(edges[1]) && edges[0] / 3 != edges[1] / 3) join(edges[1], edges[0]);
+        return;
+    }
+    // Corners of one face are one cell's and in order; the cells' order is the world's.
+    std::sort(edges.begin(), edges.end(), [&mesh](std::int32_t a, std::int32_t b) {
+        const std::uint32_t cellA = mesh.faceCells[a / 3], cellB = mesh.faceCells[b / 3];
+        return cellA != cellB ? cellA < cellB : a < b;
+    });
+    waiting.clear();
+    for (std::int32_t corner : edges) {
+        auto partner = std::find_if(waiting.begin(), waiting.end(), [&](std::int32_t other) {
+            return from(other) != from(corner) && other / 3 != corner / 3;
+        });
+        if (partner == waiting.end()) {
+            waiting.push_back(corner);
+            continue;
+        }
+        join(corner, *partner);
+        waiting.erase(partner);
+    }
+}
+
+// Pairs the face edges as the adjacency does and joins the ends of each pair, and joins the two
+// ends of every edge within one point. Only edges at a point of several vertices can join two
+// different vertices, so only their groups are paired;
+// a group's pairing depends on nothing but its own edges in the faces' order, and a group of two
+// on nothing but the two.
+void joinPairedEdges(const ExtendedMesh& mesh, SmoothNormalScratch& s, DisjointSets& sets) {
+    const std::vector<std::int32_t>& point = s.representative;
+    const std::size_t vertexCount = point.size();
+    s.atSharedPoint.resize(vertexCount);
+    std::size_t sharedVertices = 0;
+    for (std::size_t v = 0; v < vertexCount; ++v) {
+        const bool shared = s.pointSize[point[v]] > 1;
+        s.atSharedPoint[v] = shared;
+        sharedVertices += shared;
+    }
+    if (sharedVertices == 0) return;
+
+    // Each shared vertex has a few faces; the table grows if the guess falls short.
+    const std::uint32_t* indices = mesh.indices.data();
+    const auto faceCount = static_cast<std::int32_t>(mesh.faceCells.size());
+    s.edgeCorner.clear();
+    for (std::int32_t f = 0; f < faceCount; ++f) {
+        const std::uint32_t* face = indices + 3 * f;
+        const bool shared[3] = {s.atSharedPoint[face[0]] != 0, s.atSharedPoint[face[1]] != 0,
+                                s.atSharedPoint[face[2]] != 0};
+        if (!(shared[0] || shared[1] || shared[2])) continue;
+        for (int k = 0; k < 3; ++k) {
+            const int next = (k + 1) % 3;
+            if (!(shared[k] || shared[next])) continue;
+            if (point[face[k]] == point[face[next]])
+                sets.join(std::int32_t(face[k]), std::int32_t(face[next]));
+            else
+                s.edgeCorner.push_back(3 * f + k);
+        }
+    }
+    const auto edgeCount = s.edgeCorner.size();
+    if (edgeCount == 0) return;
+
+    const std::size_t slots = std::bit_ceil(2 * edgeCount + 16);
     const std::size_t mask = slots - 1;
+    const int shift = 64 - std::countr_zero(slots);
     s.groupKeys.assign(slots, emptyKey);
     s.groupHead.resize(slots);
-    s.groupTail.resize(slots);
-    s.waitingSlot.clear();
-    s.waitingNext.clear();
-    for (int f = 0; f < faceCount; ++f)
-        for (int k = 0; k < 3; ++k) {
-            const std::uint32_t* face = indices + 3 * f;
-            const std::int32_t from = point[face[k]], to = point[face[(k + 1) % 3]];
-            if (from == to || !(shared(from) || shared(to))) continue;
-            const bool upward = from < to;
-            const std::uint64_t key = std::uint64_t(std::uint32_t(std::min(from, to))) << 32 |
-                                      std::uint32_t(std::max(from, to));
-            std::size_t slot = homeSlot(key, mask);
-            while (s.groupKeys[slot] != key && s.groupKeys[slot] != emptyKey)
-                slot = (slot + 1) & mask;
-            const std::int32_t self = 3 * f + k;
-            if (s.groupKeys[slot] == emptyKey) {
-                s.groupKeys[slot] = key;
-                s.groupHead[slot] = s.groupTail[slot] = -1;
-            }
-            // The first waiting edge of the other direction on another face.
-            std::int32_t previous = -1, node = s.groupHead[slot];
-            while (node != -1) {
-                const std::int32_t other = s.waitingSlot[node];
-                const std::int32_t otherFrom = point[indices[other]];
-                const bool otherUpward =
-                    otherFrom < point[indices[other - other % 3 + (other % 3 + 1) % 3]];
-                if (otherUpward != upward && other / 3 != f) break;
-                previous = node;
-                node = s.waitingNext[node];
-            }
-            if (node == -1) {
-                const auto added = static_cast<std::int32_t>(s.waitingSlot.size());
-                s.waitingSlot.push_back(self);
-                s.waitingNext.push_back(-1);
-                if (s.groupTail[slot] == -1)
-                    s.groupHead[slot] = added;
-                else
-                    s.waitingNext[s.groupTail[slot]] = added;
-                s.groupTail[slot] = added;
-                continue;
-            }
-            // Unlink the partner, then join the ends: the partner runs the other way.
-            const std::int32_t next = s.waitingNext[node];
-            if (previous == -1)
-                s.groupHead[slot] = next;
-            else
-                s.waitingNext[previous] = next;
-            if (s.groupTail[slot] == node) s.groupTail[slot] = previous;
-            const std::int32_t other = s.waitingSlot[node];
-            const std::uint32_t* otherFace = indices + (other - other % 3);
-            const int m = other % 3;
-            sets.join(std::int32_t(face[k]), std::int32_t(otherFace[(m + 1) % 3]));
-            sets.join(std::int32_t(face[(k + 1) % 3]), std::int32_t(otherFace[m]));
+    s.groupSize.resize(slots);
+    s.edgeNext.resize(edgeCount);
+    s.usedGroups.clear();
+    for (std::size_t e = 0; e < edgeCount; ++e) {
+        const std::int32_t corner = s.edgeCorner[e];
+        const std::int32_t a = point[indices[corner]], b = point[indices[nextCorner(corner)]];
+        const std::uint64_t key =
+            std::uint64_t(std::uint32_t(std::min(a, b))) << 32 | std::uint32_t(std::max(a, b));
+        // The product's top bits, which every bit of the key moves.
+        std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+        while (s.groupKeys[slot] != key && s.groupKeys[slot] != emptyKey)
+            slot = (slot + 1) & mask;
+        if (s.groupKeys[slot] == emptyKey) {
+            s.groupKeys[slot] = key;
+            s.groupHead[slot] = -1;
+            s.groupSize[slot] = 0;
+            s.usedGroups.push_back(static_cast<std::uint32_t>(slot));
         }
+        s.edgeNext[e] = s.groupHead[slot];
+        s.groupHead[slot] = static_cast<std::int32_t>(e);
+        ++s.groupSize[slot];
+    }
+    for (std::uint32_t slot : s.usedGroups) {
+        if (s.groupSize[slot] < 2) continue;
+        s.groupEdges.clear();
+        for (std::int32_t e = s.groupHead[slot]; e != -1; e = s.edgeNext[e])
+            s.groupEdges.push_back(s.edgeCorner[e]);
+        pairGroup(mesh, point, s.groupEdges, s.waiting, sets);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -240,8 +243,8 @@ struct Vec3 {
     double x, y, z;
 };
 
-Vec3 at(const float* positions, std::uint32_t vertex) {
-    const float* p = positions + 3 * static_cast<std::size_t>(vertex);
+Vec3 at(const double* positions, std::uint32_t vertex) {
+    const double* p = positions + 3 * static_cast<std::size_t>(vertex);
     return {p[0], p[1], p[2]};
 }
 Vec3 operator-(const Vec3& a, const Vec3& b) {
@@ -256,63 +259,69 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
 
 constexpr double pi = 3.14159265358979323846;
 
-// atan(t) / t as a polynomial in t^2, for t in [0, 1]: a Chebyshev fit, within 1e-8.
-double atanOverT(double u) {
+// atan(t) / t as a polynomial in u = t^2, for t in [0, 1]: a Chebyshev fit, within 1e-8. Powers
+// of u in a tree rather than Horner's chain, whose nine steps each wait on the last.
+inline double atanOverT(double u) {
     constexpr double c[] = {0.9999999817886558,   -0.3333303670929285,  0.1999187202926431,
                             -0.1419779779540799,  0.10618370642479312,  -0.07456854838521723,
                             0.04213762374570251,  -0.015731249223588546, 0.0027662835283182277};
-    double p = c[8];
-    for (int i = 7; i >= 0; --i)
-        p = p * u + c[i];
-    return p;
+    const double u2 = u * u, u4 = u2 * u2;
+    const double low = (c[0] + c[1] * u) + (c[2] + c[3] * u) * u2;
+    const double high = (c[4] + c[5] * u) + (c[6] + c[7] * u) * u2;
+    return low + (high + c[8] * u4) * u4;
 }
 
-} // namespace
-
-double fastAtan2(double y, double x) {
-    assert(y >= 0.0);
+inline double atan2OfNonNegative(double y, double x) {
     const double ax = std::fabs(x);
-    double angle;
-    if (ax <= y) {
-        if (y == 0.0) return x < 0.0 ? pi : 0.0;
-        const double t = ax / y;
-        angle = 0.5 * pi - t * atanOverT(t * t);
-    } else {
-        const double t = y / ax;
-        angle = t * atanOverT(t * t);
-    }
+    const double big = std::max(ax, y), small = std::min(ax, y);
+    // The ratio in [0, 1]; selections rather than branches, which the corners' mix of acute and
+    // obtuse angles would mispredict.
+    const double t = small / (big > 0.0 ? big : 1.0);
+    double angle = t * atanOverT(t * t);
+    angle = y > ax ? 0.5 * pi - angle : angle;
     return x < 0.0 ? pi - angle : angle;
 }
 
-void computeSmoothNormals(const float* positions, int vertexCount, const std::uint32_t* indices,
-                          int faceCount, float epsilon, MeshVertex* kept, int keptVertexCount,
-                          SmoothNormalScratch& scratch) {
-    assert(vertexCount >= 0 && faceCount >= 0 && 0 <= keptVertexCount &&
-           keptVertexCount <= vertexCount);
-    assert((vertexCount == 0 || positions) && (faceCount == 0 || indices) &&
-           (keptVertexCount == 0 || kept));
-    assert(epsilon >= 0.0f && epsilon < 0.5f);
-    findPoints(positions, vertexCount, epsilon, scratch);
-
-    scratch.parent.resize(static_cast<std::size_t>(vertexCount));
-    std::iota(scratch.parent.begin(), scratch.parent.end(), 0);
-    DisjointSets sets{scratch.parent};
-    joinPairedEdges(indices, faceCount, scratch, sets);
-    for (std::int32_t v = 0; v < vertexCount; ++v)
-        scratch.parent[v] = sets.root(v);
-    const std::vector<std::int32_t>& root = scratch.parent;
-
-    // Only sets with a kept vertex, whose roots are kept vertices, need their sums.
-    std::vector<double>& sums = scratch.sums;
-    sums.assign(3 * static_cast<std::size_t>(keptVertexCount), 0.0);
-    for (int f = 0; f < faceCount; ++f) {
-        const std::uint32_t* face = indices + 3 * f;
-        assert(face[0] < std::uint32_t(vertexCount) && face[1] < std::uint32_t(vertexCount) &&
-               face[2] < std::uint32_t(vertexCount));
+// Adds each face's angle-weighted unit normal to the sums of its corners' sets, where those are
+// kept. `root` holds each vertex's set, `sums` three entries per kept vertex. Faces go in runs:
+// the corner angles of a run are found in one loop whose steps do not wait on each other.
+void addFaceSums(const ExtendedMesh& mesh, const std::int32_t* root, int keptVertexCount,
+                 std::vector<double>& sums) {
+    assert(sums.size() == 3 * static_cast<std::size_t>(keptVertexCount));
+    constexpr int runLength = 64;
+    std::int32_t runRoots[runLength][3];
+    Vec3 runNormals[runLength];
+    double twiceAreas[runLength], dots[2][runLength], angles[2][runLength];
+    int count = 0;
+    auto addRun = [&] {
+        for (int i = 0; i < count; ++i) {
+            angles[0][i] = atan2OfNonNegative(twiceAreas[i], dots[0][i]);
+            angles[1][i] = atan2OfNonNegative(twiceAreas[i], dots[1][i]);
+        }
+        for (int i = 0; i < count; ++i) {
+            // The three angles add up to pi.
+            const double corner[3] = {angles[0][i], angles[1][i],
+                                      std::max(0.0, pi - angles[0][i] - angles[1][i])};
+            const double perArea = 1.0 / twiceAreas[i];
+            for (int k = 0; k < 3; ++k) {
+                if (runRoots[i][k] >= keptVertexCount) continue;
+                const double weight = corner[k] * perArea;
+                double* sum = &sums[3 * static_cast<std::size_t>(runRoots[i][k])];
+                sum[0] += weight * runNormals[i].x;
+                sum[1] += weight * runNormals[i].y;
+                sum[2] += weight * runNormals[i].z;
+            }
+        }
+        count = 0;
+    };
+    const double* positions = mesh.positions.data();
+    const auto vertexCount = static_cast<std::uint32_t>(mesh.vertexEdges.size());
+    for (std::size_t f = 0; f < mesh.faceCells.size(); ++f) {
+        const std::uint32_t* face = &mesh.indices[3 * f];
+        assert(face[0] < vertexCount && face[1] < vertexCount && face[2] < vertexCount);
+        (void)vertexCount;
         const std::int32_t roots[3] = {root[face[0]], root[face[1]], root[face[2]]};
-        if (roots[0] >= keptVertexCount && roots[1] >= keptVertexCount &&
-            roots[2] >= keptVertexCount)
-            continue;
+        if (std::min({roots[0], roots[1], roots[2]}) >= keptVertexCount) continue;
         const Vec3 p0 = at(positions, face[0]), p1 = at(positions, face[1]),
                    p2 = at(positions, face[2]);
         const Vec3 e01 = p1 - p0, e02 = p2 - p0, e12 = p2 - p1;
@@ -320,24 +329,50 @@ void computeSmoothNormals(const float* positions, int vertexCount, const std::ui
         const double twiceArea = std::sqrt(dot(normal, normal));
         if (!(twiceArea > 0.0) || !std::isfinite(twiceArea)) continue;
         // Every corner's two edges span the same twice-area, so each angle is one atan2 of it and
-        // the edges' dot product; the three add up to pi.
-        const double angle0 = fastAtan2(twiceArea, dot(e01, e02));
-        const double angle1 = fastAtan2(twiceArea, -dot(e01, e12));
-        const double angles[3] = {angle0, angle1, std::max(0.0, pi - angle0 - angle1)};
-        const double perArea = 1.0 / twiceArea;
-        for (int k = 0; k < 3; ++k) {
-            if (roots[k] >= keptVertexCount) continue;
-            const double weight = angles[k] * perArea;
-            double* sum = &sums[3 * static_cast<std::size_t>(roots[k])];
-            sum[0] += weight * normal.x;
-            sum[1] += weight * normal.y;
-            sum[2] += weight * normal.z;
-        }
+        // the edges' dot product.
+        std::copy(roots, roots + 3, runRoots[count]);
+        runNormals[count] = normal;
+        twiceAreas[count] = twiceArea;
+        dots[0][count] = dot(e01, e02);
+        dots[1][count] = -dot(e01, e12);
+        if (++count == runLength) addRun();
     }
+    addRun();
+}
+
+} // namespace
+
+double fastAtan2(double y, double x) {
+    assert(y >= 0.0);
+    return atan2OfNonNegative(y, x);
+}
+
+void computeSmoothNormals(const ExtendedMesh& mesh, float epsilon, MeshVertex* kept,
+                          int keptVertexCount, SmoothNormalScratch& scratch) {
+    const auto vertexCount = static_cast<std::int32_t>(mesh.vertexEdges.size());
+    assert(mesh.positions.size() == 3 * mesh.vertexEdges.size() &&
+           mesh.indices.size() == 3 * mesh.faceCells.size());
+    assert(0 <= keptVertexCount && keptVertexCount <= vertexCount && (keptVertexCount == 0 || kept));
+    assert(epsilon >= 0.0f && epsilon < 0.5f);
+    findPoints(mesh, epsilon, scratch);
+
+    scratch.parent.resize(static_cast<std::size_t>(vertexCount));
+    std::iota(scratch.parent.begin(), scratch.parent.end(), 0);
+    DisjointSets sets{scratch.parent};
+    joinPairedEdges(mesh, scratch, sets);
+    for (std::int32_t v = 0; v < vertexCount; ++v)
+        scratch.parent[v] = sets.root(v);
+    const std::int32_t* root = scratch.parent.data();
+
+    // Only sets with a kept vertex, whose roots are kept vertices, need their sums.
+    std::vector<double>& sums = scratch.sums;
+    sums.assign(3 * static_cast<std::size_t>(keptVertexCount), 0.0);
+    addFaceSums(mesh, root, keptVertexCount, sums);
     for (std::int32_t v = 0; v < keptVertexCount; ++v) {
         const double* sum = &sums[3 * static_cast<std::size_t>(root[v])];
         const double length = std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
+        const double perLength = length > 0.0 ? 1.0 / length : 0.0;
         for (int i = 0; i < 3; ++i)
-            kept[v].normal[i] = length > 0.0 ? static_cast<float>(sum[i] / length) : 0.0f;
+            kept[v].normal[i] = static_cast<float>(sum[i] * perLength);
     }
 }

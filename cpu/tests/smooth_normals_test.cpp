@@ -1,5 +1,6 @@
-// The smooth normals of the block meshes against a brute-force computation of the same rule over
-// the same faces, and the arctangent their corner angles use against the standard library's.
+// The smooth normals of block meshes with their aprons against a brute-force computation of the
+// same rule over the same faces, and the arctangent their corner angles use against the standard
+// library's.
 #include "cpu/smooth_normals.h"
 
 #include "cpu/block_meshes.h"
@@ -10,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <numeric>
+#include <utility>
 #include <cmath>
 #include <map>
 #include <cstring>
@@ -19,48 +23,45 @@ namespace {
 
 using namespace density_fields;
 
-struct StagedBlock {
-    std::vector<MeshVertex> vertices;
-    std::vector<std::uint16_t> indices;
-};
-
-StagedBlock stagedBlock(int slot) {
+// The slot's block as the mesher stages it, with the apron around it.
+ExtendedMesh stagedBlockWithApron(int slot) {
     buildBlockOnCpu(0, slot);
-    StagedBlock block;
     void* data = nullptr;
-    EXPECT_TRUE(SUCCEEDED(WorkerStagingBuffers[slot].vertices->Lock(0, 0, &data, D3DLOCK_READONLY)));
-    const auto* vertices = static_cast<const MeshVertex*>(data);
-    block.vertices.assign(vertices, vertices + SlotCpuVertexCounts[slot]);
-    WorkerStagingBuffers[slot].vertices->Unlock();
+    ExtendedMesh mesh;
     EXPECT_TRUE(SUCCEEDED(WorkerStagingBuffers[slot].indices->Lock(0, 0, &data, D3DLOCK_READONLY)));
-    const auto* indices = static_cast<const std::uint16_t*>(data);
-    block.indices.assign(indices, indices + 3 * SlotCpuTriangleCounts[slot]);
+    meshWithApron(slot, static_cast<const std::uint16_t*>(data), mesh);
     WorkerStagingBuffers[slot].indices->Unlock();
-    return block;
+    return mesh;
 }
 
-// The rule computed the plain way: every earlier vertex tried for the point, edges paired by a
-// search of all earlier edges, the two ends of each pair joined, angles by arccosine.
-std::vector<MeshVertex> bruteForceNormals(const StagedBlock& block) {
-    const std::size_t n = block.vertices.size(), corners = block.indices.size();
-    auto position = [&](std::size_t v) { return block.vertices[v].position; };
+// The rule computed the plain way: vertices in the order of their lattice edges, every earlier
+// one tried for the point; edges paired by a search of all earlier edges in the faces' order;
+// the ends of each pair and of each edge within a point joined; angles by arccosine. Returns
+// the normals of the first `keptCount` vertices.
+std::vector<std::array<float, 3>> bruteForceNormals(const ExtendedMesh& mesh, std::size_t keptCount) {
+    const std::size_t n = mesh.vertexEdges.size(), faces = mesh.faceCells.size();
+    auto position = [&](std::size_t v) { return &mesh.positions[3 * v]; };
+    std::vector<std::size_t> byEdge(n);
+    std::iota(byEdge.begin(), byEdge.end(), std::size_t{0});
+    std::sort(byEdge.begin(), byEdge.end(),
+              [&](std::size_t a, std::size_t b) { return mesh.vertexEdges[a] < mesh.vertexEdges[b]; });
     std::vector<std::size_t> point(n);
-    for (std::size_t v = 0; v < n; ++v) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t v = byEdge[i];
         point[v] = v;
-        for (std::size_t u = 0; u < v; ++u) {
-            if (point[u] != u) continue;
+        for (std::size_t j = 0; j < i; ++j) {
+            const std::size_t u = byEdge[j];
             double d2 = 0.0;
-            for (int i = 0; i < 3; ++i)
-                d2 += (double(position(u)[i]) - position(v)[i]) * (double(position(u)[i]) - position(v)[i]);
-            if (d2 < double(adjacencyEpsilon) * adjacencyEpsilon) {
+            for (int a = 0; a < 3; ++a)
+                d2 += (position(u)[a] - position(v)[a]) * (position(u)[a] - position(v)[a]);
+            if (point[u] == u && d2 < double(adjacencyEpsilon) * adjacencyEpsilon) {
                 point[v] = u;
                 break;
             }
         }
     }
     std::vector<std::size_t> parent(n);
-    for (std::size_t v = 0; v < n; ++v)
-        parent[v] = v;
+    std::iota(parent.begin(), parent.end(), std::size_t{0});
     auto root = [&](std::size_t v) {
         while (parent[v] != v)
             v = parent[v];
@@ -71,31 +72,39 @@ std::vector<MeshVertex> bruteForceNormals(const StagedBlock& block) {
         if (a != b) parent[std::max(a, b)] = std::min(a, b);
     };
     auto corner = [&](std::size_t slot, int step) {
-        return std::size_t(block.indices[slot - slot % 3 + (slot % 3 + step) % 3]);
+        return std::size_t(mesh.indices[slot - slot % 3 + (slot % 3 + step) % 3]);
     };
-    // The unpaired edges between each two points, in face order.
+    std::vector<std::size_t> faceOrder(faces);
+    std::iota(faceOrder.begin(), faceOrder.end(), std::size_t{0});
+    std::stable_sort(faceOrder.begin(), faceOrder.end(),
+                     [&](std::size_t a, std::size_t b) { return mesh.faceCells[a] < mesh.faceCells[b]; });
+    // The unpaired edges between each two points, in the faces' order.
     std::map<std::pair<std::size_t, std::size_t>, std::vector<std::size_t>> waiting;
-    for (std::size_t slot = 0; slot < corners; ++slot) {
-        const std::size_t from = point[corner(slot, 0)], to = point[corner(slot, 1)];
-        if (from == to) continue;
-        std::vector<std::size_t>& group = waiting[std::minmax(from, to)];
-        auto partner = std::find_if(group.begin(), group.end(), [&](std::size_t other) {
-            return point[corner(other, 0)] == to && other / 3 != slot / 3;
-        });
-        if (partner == group.end()) {
-            group.push_back(slot);
-            continue;
+    for (std::size_t f : faceOrder)
+        for (std::size_t slot = 3 * f; slot < 3 * f + 3; ++slot) {
+            const std::size_t from = point[corner(slot, 0)], to = point[corner(slot, 1)];
+            if (from == to) {
+                join(corner(slot, 0), corner(slot, 1));
+                continue;
+            }
+            std::vector<std::size_t>& group = waiting[std::minmax(from, to)];
+            auto partner = std::find_if(group.begin(), group.end(), [&](std::size_t other) {
+                return point[corner(other, 0)] == to && other / 3 != slot / 3;
+            });
+            if (partner == group.end()) {
+                group.push_back(slot);
+                continue;
+            }
+            join(corner(slot, 0), corner(*partner, 1));
+            join(corner(slot, 1), corner(*partner, 0));
+            group.erase(partner);
         }
-        join(corner(slot, 0), corner(*partner, 1));
-        join(corner(slot, 1), corner(*partner, 0));
-        group.erase(partner);
-    }
     std::vector<double> sums(3 * n, 0.0);
-    for (std::size_t f = 0; f * 3 < corners; ++f) {
+    for (std::size_t f = 0; f < faces; ++f) {
         double p[3][3];
         for (int k = 0; k < 3; ++k)
             for (int i = 0; i < 3; ++i)
-                p[k][i] = position(block.indices[3 * f + k])[i];
+                p[k][i] = position(mesh.indices[3 * f + k])[i];
         auto edge = [&](int from, int to, int i) { return p[to][i] - p[from][i]; };
         double normal[3];
         for (int i = 0; i < 3; ++i)
@@ -112,19 +121,19 @@ std::vector<MeshVertex> bruteForceNormals(const StagedBlock& block) {
                 lb += edge(k, b, i) * edge(k, b, i);
             }
             const double angle = std::acos(std::clamp(dot / std::sqrt(la * lb), -1.0, 1.0));
-            const std::size_t r = root(block.indices[3 * f + k]);
+            const std::size_t r = root(mesh.indices[3 * f + k]);
             for (int i = 0; i < 3; ++i)
                 sums[3 * r + i] += angle * normal[i] / area2;
         }
     }
-    std::vector<MeshVertex> result = block.vertices;
-    for (std::size_t v = 0; v < n; ++v) {
+    std::vector<std::array<float, 3>> normals(keptCount);
+    for (std::size_t v = 0; v < keptCount; ++v) {
         const double* sum = &sums[3 * root(v)];
         const double length = std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
         for (int i = 0; i < 3; ++i)
-            result[v].normal[i] = length > 0.0 ? float(sum[i] / length) : 0.0f;
+            normals[v][i] = length > 0.0 ? float(sum[i] / length) : 0.0f;
     }
-    return result;
+    return normals;
 }
 
 class SmoothNormals : public testing::Test {
@@ -134,33 +143,33 @@ class SmoothNormals : public testing::Test {
 };
 
 TEST_F(SmoothNormals, EqualTheRuleComputedByBruteForce) {
-    // Blocks with many points closer than the adjacency's epsilon: noisy ground, a ball, and
-    // terraced ground whose vertices sit on grid points.
+    // Blocks with many points closer than the adjacency's epsilon, with their aprons: noisy
+    // ground, a ball, and terraced ground whose vertices sit on grid points.
     fillDenseTerrain(0, 1);
-    const StagedBlock dense = stagedBlock(0);
+    const ExtendedMesh dense = stagedBlockWithApron(0);
+    const int denseKept = SlotCpuVertexCounts[0];
     fillSphere(0, 12.5f);
-    const StagedBlock ball = stagedBlock(0);
+    const ExtendedMesh ball = stagedBlockWithApron(0);
+    const int ballKept = SlotCpuVertexCounts[0];
     fillDensity(0, [](int gx, int gy, int gz) {
         return 32.0f + std::round(3.0f * valueNoise(gx / 7.0f, gy / 7.0f, 0.5f)) - float(gz);
     });
     fillCellValues(0, [](int, int, int) { return std::uint8_t{7}; });
-    const StagedBlock terraces = stagedBlock(0);
+    const ExtendedMesh terraces = stagedBlockWithApron(0);
+    const int terracesKept = SlotCpuVertexCounts[0];
 
-    for (const StagedBlock* block : {&dense, &ball, &terraces}) {
-        ASSERT_GT(block->vertices.size(), 1000u);
-        const std::vector<MeshVertex> expected = bruteForceNormals(*block);
-        std::vector<float> positions;
-        for (const MeshVertex& v : block->vertices)
-            positions.insert(positions.end(), v.position, v.position + 3);
-        const std::vector<std::uint32_t> indices(block->indices.begin(), block->indices.end());
-        std::vector<MeshVertex> computed = block->vertices;
+    ASSERT_GT(dense.vertexEdges.size(), std::size_t(denseKept)); // the ground runs into the apron
+    const std::pair<const ExtendedMesh*, int> blocks[] = {
+        {&dense, denseKept}, {&ball, ballKept}, {&terraces, terracesKept}};
+    for (const auto& [mesh, keptCount] : blocks) {
+        ASSERT_GT(keptCount, 1000);
+        const auto expected = bruteForceNormals(*mesh, std::size_t(keptCount));
+        std::vector<MeshVertex> computed(static_cast<std::size_t>(keptCount));
         SmoothNormalScratch scratch;
-        computeSmoothNormals(positions.data(), static_cast<int>(computed.size()), indices.data(),
-                             static_cast<int>(indices.size() / 3), adjacencyEpsilon,
-                             computed.data(), static_cast<int>(computed.size()), scratch);
+        computeSmoothNormals(*mesh, adjacencyEpsilon, computed.data(), keptCount, scratch);
         for (std::size_t v = 0; v < computed.size(); ++v)
             for (int axis = 0; axis < 3; ++axis)
-                ASSERT_NEAR(computed[v].normal[axis], expected[v].normal[axis], 1e-5f)
+                ASSERT_NEAR(computed[v].normal[axis], expected[v][axis], 1e-5f)
                     << "vertex " << v << " axis " << axis;
     }
 }
