@@ -502,11 +502,20 @@ void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, Extend
     mesh.indices.assign(stagedIndices, stagedIndices + 3 * faceCount);
     mesh.faceCells.assign(lattice.faceCells, lattice.faceCells + faceCount);
     ApronScratch& scratch = apronScratchOfSlot[slot];
-    // The block's edges first, so that apron cells share the block's vertices where they meet.
+    // The block's edges on its faces first, so that apron cells share the block's vertices
+    // where they meet: an edge lies on a face where one of its other two coordinates is 0 or 32.
     for (std::size_t v = 0; v < mesh.vertexEdges.size(); ++v) {
-        assert(mesh.vertexEdges[v] < std::uint32_t(extendedLatticeEdgeCount));
-        scratch.vertex[mesh.vertexEdges[v]] = static_cast<std::int32_t>(v);
-        scratch.used.push_back(mesh.vertexEdges[v]);
+        const std::uint32_t edge = mesh.vertexEdges[v];
+        assert(edge < extendedLatticeEdgeCount);
+        int lattice[3];
+        latticeCoordinates(edge / 3, lattice);
+        const int axis = static_cast<int>(edge % 3);
+        bool onFace = false;
+        for (int a = 0; a < 3; ++a)
+            onFace = onFace || (a != axis && (lattice[a] == 0 || lattice[a] == blockCellsPerAxis));
+        if (!onFace) continue;
+        scratch.vertex[edge] = static_cast<std::int32_t>(v);
+        scratch.used.push_back(edge);
     }
     const float* density = DensityReadback[slot];
     findExtendedInsidePoints(density, scratchOfSlot[slot].inside, scratch.inside);
