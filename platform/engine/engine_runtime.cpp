@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <malloc.h>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -140,6 +141,18 @@ std::optional<EngineNumber> fixedFrameDuration() {
     const double step = hostOptions().timeStep.value_or(runtime.window ? 0.0 : headlessTimeStep);
     if (step <= 0) return std::nullopt;
     return toEngineNumber(step * 16.0);
+}
+
+// Mesa's software renderer allocates and frees megabytes of bin and vertex memory in every
+// frame and every generation pass. glibc's defaults hand freed memory at the top of the heap
+// back to the kernel at once (and serve blocks of 128 KiB or more with mmap), so the next frame
+// faults the same pages in again: thousands of page faults a frame. Freed memory stays in the
+// heap instead; allocations from 32 MiB on are still mapped and unmapped on their own.
+void keepFreedMemoryForReuse() {
+    constexpr int largestHeapBlock = 32 << 20;
+    constexpr int keptFreeTop = 256 << 20;
+    mallopt(M_MMAP_THRESHOLD, largestHeapBlock);
+    mallopt(M_TRIM_THRESHOLD, keptFreeTop);
 }
 
 void openDevice() {
@@ -326,6 +339,7 @@ EngineSlotTable* engine_open(const char* commandLine, void* /*reserved*/) {
     resetVariables();
     runtime.width = hostOptions().width;
     runtime.height = hostOptions().height;
+    keepFreedMemoryForReuse();
     openDevice();
 
     EngineVariables& v = variables();
