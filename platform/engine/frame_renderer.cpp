@@ -455,8 +455,8 @@ void drawMessageBox(IDirect3DDevice9* device, int width, int height, const std::
     const int columns = std::max(8, (width * 9 / 10 - 2 * padding) / advance);
     const int mostBodyLines =
         std::max(1, (height * 9 / 10 - 4 * padding - 3 * lineHeight) / lineHeight);
-    const std::vector<std::string> body = wrappedLines(
-        text, static_cast<std::size_t>(columns), static_cast<std::size_t>(mostBodyLines));
+    const std::vector<std::string> body = wrappedLines(text, static_cast<std::size_t>(columns),
+                                                       static_cast<std::size_t>(mostBodyLines));
     const std::string title = caption.substr(0, static_cast<std::size_t>(columns));
     const std::string hint = waitsForAnswer ? "[ OK ]  press a key or click" : "[ OK ]";
 
@@ -483,8 +483,8 @@ void drawMessageBox(IDirect3DDevice9* device, int width, int height, const std::
     if (renderer.textReady) {
         TextQueue lines;
         auto addLine = [&lines](const std::string& line, int x, int y, float grey) {
-            lines.texts.push_back({lines.characters.size(), line.size(), double(x), double(y),
-                                   grey, grey, grey});
+            lines.texts.push_back(
+                {lines.characters.size(), line.size(), double(x), double(y), grey, grey, grey});
             lines.characters += line;
         };
         addLine(title, left + padding, top + padding / 2, 1);

@@ -88,7 +88,8 @@ void showQueuedMessageBoxes() {
             if (!state.shown) return;
             state.framesShown = 0;
             if (!screen.personAnswers)
-                announce(*state.shown, "shown for " + std::to_string(scriptedBoxFrames) + " frames");
+                announce(*state.shown,
+                         "shown for " + std::to_string(scriptedBoxFrames) + " frames");
             else if (!state.mayWait)
                 announce(*state.shown, "waits for an answer once the key hook has returned");
         }

@@ -123,8 +123,7 @@ void ignoreHeldInput(GLFWwindow* window) {
     }
     for (bool& pressed : pressedSincePoll)
         pressed = false;
-    mouseIgnoredUntilReleased =
-        glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
+    mouseIgnoredUntilReleased = glfwGetMouseButton(window, GLFW_MOUSE_BUTTON_LEFT) == GLFW_PRESS;
     mouseWasHeld = false;
 }
 
