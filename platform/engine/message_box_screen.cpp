@@ -98,8 +98,9 @@ void showQueuedMessageBoxes() {
             state.shown.reset();
             continue;
         }
+        // Not answerable yet: a key pressed now goes to the program as usual.
         drawMessageBox(screen.device, screen.width, screen.height, state.shown->caption,
-                       state.shown->text, screen.personAnswers);
+                       state.shown->text, false);
         if (!screen.personAnswers && ++state.framesShown >= scriptedBoxFrames) state.shown.reset();
         return;
     }

@@ -6,8 +6,8 @@
 // main thread waits for), one raised during a frame that a key hook draws (a tower's progress
 // frame, whose hook holds locks the workers need), and every box of a scripted run. The main
 // thread draws the oldest queued box over its frames: where a person can answer, it waits for
-// the answer in the first frame drawn outside a key hook; in a scripted run it shows for
-// scriptedBoxFrames frames and nobody is waited for. Headless, no presenter is installed and a
+// the answer in the first frame drawn outside a key hook (until then it shows without asking
+// for one); in a scripted run it shows for scriptedBoxFrames frames and nobody is waited for. Headless, no presenter is installed and a
 // box is only the line MessageBoxA prints.
 #pragma once
 
