@@ -10,6 +10,7 @@
 #include "platform/engine/frame_renderer.h"
 #include "platform/engine/host_options.h"
 #include "platform/engine/level_format.h"
+#include "platform/engine/message_box_screen.h"
 #include "platform/engine/window_input.h"
 #include "platform/files/bounded_file.h"
 #include "platform/trace/trace.h"
@@ -132,6 +133,8 @@ bool openWindowedDevice() {
     }
     runtime.window = window;
     attachWindowInput(window);
+    showMessageBoxesOn(MessageBoxScreen{window, runtime.device, runtime.width, runtime.height,
+                                        !hostOptions().keyScriptGiven});
     return true;
 }
 
@@ -319,12 +322,30 @@ void drawFrame() {
     if (v.renderHook) v.renderHook();
     drawOverlay(runtime.device, runtime.width, runtime.height, panels(), queuedTexts());
     queuedTexts().clear();
+    showQueuedMessageBoxes();
     if (runtime.window) {
         d3d9gl::presentToWindow(runtime.device);
     } else {
         d3d9gl::publishWrites(runtime.device);
     }
 }
+
+// A frame that a key hook draws runs while the hook may hold locks that the workers need, so no
+// message box waits for an answer in it.
+class HookFrameBoxes {
+public:
+    explicit HookFrameBoxes(bool inHook) : inHook_(inHook) {
+        if (inHook_) setMessageBoxesMayWait(false);
+    }
+    ~HookFrameBoxes() {
+        if (inHook_) setMessageBoxesMayWait(true);
+    }
+    HookFrameBoxes(const HookFrameBoxes&) = delete;
+    HookFrameBoxes& operator=(const HookFrameBoxes&) = delete;
+
+private:
+    bool inHook_;
+};
 
 } // namespace
 
@@ -367,6 +388,7 @@ int engine_frame() {
     waitForFrameRateLimit();
     // Frames inside a key hook are a tower's progress frames (and its first and closing ones).
     const trace::Slice frameSlice(runtime.hookDepth > 0 ? "progress frame" : "frame");
+    const HookFrameBoxes boxes(runtime.hookDepth > 0);
     const Clock::time_point frameStart = Clock::now();
     // Frames drawn inside a key hook (a tower's progress frames, as many as its work takes) do
     // not count: scripts and the frame limit count the same frames on a fast or slow machine.
