@@ -6,13 +6,15 @@ option(GORVANE_THREADED_TESTS_ONLY
        "Build only the tests labelled threads (the ThreadSanitizer configuration)" OFF)
 
 # gorvane_test(NAME SOURCES src... LIBS lib... [LABELS label...] [DEFINITIONS def...]
-#              [DEPENDS target...] [TIMEOUT seconds])
+#              [DEPENDS target...] [TIMEOUT seconds] [LAUNCHER command...])
 # A GoogleTest executable registered with CTest; GORVANE_DATA_DIR names the data folder. Tests
 # labelled "threads" run the workers or several device threads and are run again in the
 # ThreadSanitizer configuration, which builds no other test; tests labelled "gl" need an
-# OpenGL context (headless on llvmpipe).
+# OpenGL context (headless on llvmpipe). LAUNCHER runs the test through a command, such as
+# xvfb-run for a test that opens a window.
 function(gorvane_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;DEFINITIONS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;DEFINITIONS;DEPENDS;LAUNCHER"
+                          ${ARGN})
     if(GORVANE_THREADED_TESTS_ONLY AND NOT "threads" IN_LIST ARG_LABELS)
         return()
     endif()
@@ -23,7 +25,7 @@ function(gorvane_test name)
     if(ARG_DEPENDS)
         add_dependencies(${name} ${ARG_DEPENDS})
     endif()
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}>)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()

@@ -6,17 +6,19 @@
 #include <bit>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 constexpr double weldDistanceSq = weldDistance * weldDistance;
 
-// Cells four weld distances wide, centred on multiples of their width. A match lies in the
-// corner's cell or, on each axis where the corner is within weldDistance of its cell's border,
-// in the neighbour across that border. Mesh positions on whole-number lattice coordinates sit in
-// their cells' middles, so most corners look at one or two cells; a cell still holds few welded
-// vertices, as those lie weldDistance apart.
-constexpr double cellWidth = 4.0 * weldDistance;
+// Cells a quarter unit wide, centred on multiples of their width. A match lies in the corner's
+// cell or, on each axis where the corner is within weldDistance of its cell's border, in the
+// neighbour across that border. Marching-cubes positions lie on lattice edges, whole numbers on
+// two axes, which sit in their cells' middles: about one corner in twelve looks at a second cell.
+// A cell holds at most the few vertices on the lattice edges through it.
+constexpr double cellWidth = 0.25;
+constexpr double cellsPerUnit = 1.0 / cellWidth;
 // How near a border, in cell widths, a corner must be to look across it; a little more than
 // weldDistance, against the rounding of the scaling.
 constexpr double borderReach = weldDistance / cellWidth + 1e-6;
@@ -26,12 +28,6 @@ constexpr double borderReach = weldDistance / cellWidth + 1e-6;
 constexpr std::int32_t cellCoordinateLimit = (1 << 20) - 1;
 constexpr std::uint64_t emptySlot = ~std::uint64_t{0}; // no packed key has bit 63 set
 
-std::int32_t clampedCell(double cell) {
-    if (!(cell > -cellCoordinateLimit)) return -cellCoordinateLimit; // NaN lands here too
-    if (cell > cellCoordinateLimit) return cellCoordinateLimit;
-    return static_cast<std::int32_t>(cell);
-}
-
 // The cell of one coordinate, and -1, 0 or 1: the neighbour to look at too.
 struct AxisCell {
     std::int32_t cell;
@@ -39,10 +35,16 @@ struct AxisCell {
 };
 
 AxisCell axisCell(float position) {
-    const double scaled = static_cast<double>(position) / cellWidth;
-    const double centre = std::floor(scaled + 0.5);
-    const double offset = scaled - centre; // -0.5 .. 0.5, NaN for NaN
-    return {clampedCell(centre), offset < borderReach - 0.5 ? -1 : offset > 0.5 - borderReach ? 1 : 0};
+    const double scaled = static_cast<double>(position) * cellsPerUnit;
+    if (!(std::fabs(scaled) < cellCoordinateLimit)) // far away, or NaN
+        return {scaled > 0.0 ? cellCoordinateLimit : -cellCoordinateLimit, 0};
+    // floor(scaled + 0.5) through a truncating conversion: std::floor is a library call on
+    // baseline x86-64, and this runs for every corner that repeats no welded position.
+    const double shifted = scaled + 0.5;
+    std::int32_t cell = static_cast<std::int32_t>(shifted);
+    cell -= static_cast<double>(cell) > shifted;
+    const double offset = scaled - cell; // -0.5 .. 0.5
+    return {cell, offset < borderReach - 0.5 ? -1 : offset > 0.5 - borderReach ? 1 : 0};
 }
 
 std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
@@ -52,34 +54,40 @@ std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
     return field(x) | field(y) << 21 | field(z) << 42;
 }
 
+// The welded vertices by cell: an open-addressing table of the cells met, each naming its newest
+// vertex, which names the one before it in the cell. It starts small and doubles at half full, so
+// that a weld whose corners repeat their vertices (most meshes) stays in the faster caches.
 class CellTable {
   public:
     CellTable(WeldScratch& scratch, int cornerCount) : scratch_(scratch) {
-        const std::size_t capacity = std::bit_ceil(static_cast<std::size_t>(cornerCount) * 2 + 16);
-        scratch_.cellKeys.assign(capacity, emptySlot);
-        scratch_.cellFirst.assign(capacity, -1);
         scratch_.nextInCell.resize(static_cast<std::size_t>(cornerCount));
-        mask_ = capacity - 1;
-        shift_ = 64 - std::countr_zero(capacity);
+        resize(std::bit_ceil(static_cast<std::size_t>(cornerCount) / 8 + 64));
     }
 
     // The newest vertex of the cell, or -1.
     std::int32_t first(std::uint64_t key) const {
         for (std::size_t slot = home(key);; slot = (slot + 1) & mask_) {
-            if (scratch_.cellKeys[slot] == key) return scratch_.cellFirst[slot];
-            if (scratch_.cellKeys[slot] == emptySlot) return -1;
+            const WeldScratch::Cell& cell = scratch_.cells[slot];
+            if (cell.key == key) return cell.newest;
+            if (cell.key == emptySlot) return -1;
         }
     }
 
     std::int32_t next(std::int32_t vertex) const { return scratch_.nextInCell[vertex]; }
 
     void add(std::uint64_t key, std::int32_t vertex) {
-        std::size_t slot = home(key);
-        while (scratch_.cellKeys[slot] != key && scratch_.cellKeys[slot] != emptySlot)
-            slot = (slot + 1) & mask_;
-        scratch_.cellKeys[slot] = key;
-        scratch_.nextInCell[vertex] = scratch_.cellFirst[slot];
-        scratch_.cellFirst[slot] = vertex;
+        WeldScratch::Cell& cell = scratch_.cells[slotFor(key)];
+        if (cell.key == emptySlot) {
+            cell.key = key;
+            cell.newest = -1;
+            if (++used_ * 2 > scratch_.cells.size()) {
+                scratch_.nextInCell[vertex] = -1;
+                grow(key, vertex);
+                return;
+            }
+        }
+        scratch_.nextInCell[vertex] = cell.newest;
+        cell.newest = vertex;
     }
 
   private:
@@ -89,7 +97,76 @@ class CellTable {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
     }
 
+    std::size_t slotFor(std::uint64_t key) const {
+        std::size_t slot = home(key);
+        while (scratch_.cells[slot].key != key && scratch_.cells[slot].key != emptySlot)
+            slot = (slot + 1) & mask_;
+        return slot;
+    }
+
+    void resize(std::size_t capacity) {
+        scratch_.cells.assign(capacity, {emptySlot, -1});
+        mask_ = capacity - 1;
+        shift_ = 64 - std::countr_zero(capacity);
+    }
+
+    // Doubles the table, moving every cell's chain; `vertex`, just added in cell `key`, starts
+    // its cell's chain.
+    void grow(std::uint64_t key, std::int32_t vertex) {
+        std::vector<WeldScratch::Cell>& moved = scratch_.cellsMoved;
+        moved.swap(scratch_.cells);
+        resize(2 * moved.size());
+        for (const WeldScratch::Cell& cell : moved)
+            if (cell.key != emptySlot) scratch_.cells[slotFor(cell.key)] = cell;
+        scratch_.cells[slotFor(key)].newest = vertex;
+    }
+
     WeldScratch& scratch_;
+    std::size_t used_ = 0;
+    std::size_t mask_ = 0;
+    int shift_ = 64;
+};
+
+bool finitePosition(const float* p) {
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
+// Corners that repeat a welded vertex's position bit for bit, as the corners of the triangles
+// around one mesh vertex do, join that vertex at once: welded vertices lie weldDistance apart,
+// so no other one is near it. A direct-mapped table from a position's bits to the welded vertex
+// made there; a slot's entry counts only while it names a vertex of this weld at exactly that
+// position, so the table needs no clearing between welds, and a collision only costs a search.
+class ExactPositions {
+  public:
+    ExactPositions(WeldScratch& scratch, int cornerCount) : slots_(scratch.exactSlots) {
+        const std::size_t wanted = std::bit_ceil(static_cast<std::size_t>(cornerCount) + 16);
+        if (slots_.size() < wanted) slots_.assign(wanted, -1);
+        mask_ = slots_.size() - 1;
+        shift_ = 64 - std::countr_zero(slots_.size());
+    }
+
+    std::size_t slotOf(const float* position) const {
+        std::uint32_t bits[3];
+        std::memcpy(bits, position, sizeof bits);
+        const std::uint64_t key = (std::uint64_t{bits[0]} << 32 | bits[1]) ^
+                                  std::uint64_t{bits[2]} * 0xC2B2AE3D27D4EB4Full;
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+    }
+
+    // The welded vertex at exactly `position` that the slot names, or -1.
+    std::int32_t vertexAt(std::size_t slot, const float* position, const MeshVertex* welded,
+                          std::int32_t weldedCount) const {
+        const std::int32_t vertex = slots_[slot];
+        if (vertex < 0 || vertex >= weldedCount ||
+            std::memcmp(welded[vertex].position, position, 3 * sizeof(float)) != 0)
+            return -1;
+        return vertex;
+    }
+
+    void remember(std::size_t slot, std::int32_t vertex) { slots_[slot] = vertex; }
+
+  private:
+    std::vector<std::int32_t>& slots_;
     std::size_t mask_ = 0;
     int shift_ = 64;
 };
@@ -106,23 +183,21 @@ double distanceSq(const float* a, const float* b) {
 // The earliest-made welded vertex less than weldDistance from `position`, or -1.
 std::int32_t findMatch(const CellTable& table, const MeshVertex* welded, const float* position,
                        const AxisCell cell[3]) {
+    // The cells to look in: the corner's own, and its neighbours across the near borders.
+    std::int32_t xs[2] = {cell[0].cell, cell[0].cell + cell[0].across};
+    std::int32_t ys[2] = {cell[1].cell, cell[1].cell + cell[1].across};
+    std::int32_t zs[2] = {cell[2].cell, cell[2].cell + cell[2].across};
+    const int xCount = 1 + (cell[0].across != 0), yCount = 1 + (cell[1].across != 0),
+              zCount = 1 + (cell[2].across != 0);
     std::int32_t match = -1;
-    for (int corner = 0; corner < 8; ++corner) {
-        std::int32_t c[3];
-        bool wanted = true;
-        for (int axis = 0; axis < 3 && wanted; ++axis) {
-            const bool across = (corner >> axis) & 1;
-            wanted = !across || cell[axis].across != 0;
-            c[axis] = across ? std::clamp(cell[axis].cell + cell[axis].across, -cellCoordinateLimit,
-                                          cellCoordinateLimit)
-                             : cell[axis].cell;
-        }
-        if (!wanted) continue;
-        for (std::int32_t w = table.first(packCell(c[0], c[1], c[2])); w != -1; w = table.next(w))
-            if ((match == -1 || w < match) &&
-                distanceSq(welded[w].position, position) < weldDistanceSq)
-                match = w;
-    }
+    for (int i = 0; i < xCount; ++i)
+        for (int j = 0; j < yCount; ++j)
+            for (int k = 0; k < zCount; ++k)
+                for (std::int32_t w = table.first(packCell(xs[i], ys[j], zs[k])); w != -1;
+                     w = table.next(w))
+                    if ((match == -1 || w < match) &&
+                        distanceSq(welded[w].position, position) < weldDistanceSq)
+                        match = w;
     return match;
 }
 
@@ -149,20 +224,32 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
     assert(vertexCount >= 0);
 
     CellTable table(scratch, cornerCount);
+    ExactPositions exact(scratch, cornerCount);
     std::int32_t weldedCount = 0;
     for (int corner = 0; corner < cornerCount; ++corner) {
         assert(sourceIndices[corner] < vertexCount);
         const MeshVertex& source = vertices[sourceIndices[corner]];
-        const AxisCell cell[3] = {axisCell(source.position[0]), axisCell(source.position[1]),
-                                  axisCell(source.position[2])};
-        std::int32_t target = findMatch(table, welded, source.position, cell);
-        if (target == -1) {
-            target = weldedCount++;
-            welded[target] = source;
-            table.add(packCell(cell[0].cell, cell[1].cell, cell[2].cell), target);
-        } else {
-            mergeInto(welded[target], source);
+        std::size_t exactSlot = 0;
+        const bool finite = finitePosition(source.position);
+        std::int32_t target = -1;
+        if (finite) {
+            exactSlot = exact.slotOf(source.position);
+            target = exact.vertexAt(exactSlot, source.position, welded, weldedCount);
         }
+        if (target == -1) {
+            const AxisCell cell[3] = {axisCell(source.position[0]), axisCell(source.position[1]),
+                                      axisCell(source.position[2])};
+            target = findMatch(table, welded, source.position, cell);
+            if (target == -1) {
+                target = weldedCount++;
+                welded[target] = source;
+                table.add(packCell(cell[0].cell, cell[1].cell, cell[2].cell), target);
+                if (finite) exact.remember(exactSlot, target);
+                indices[corner] = static_cast<std::uint16_t>(target);
+                continue;
+            }
+        }
+        mergeInto(welded[target], source);
         indices[corner] = static_cast<std::uint16_t>(target);
     }
     return weldedCount;

@@ -14,8 +14,10 @@
 // Closeness is not transitive, so in a chain of points each closer than weldDistance to the
 // next, which corners merge depends on the order in which the chain is met.
 //
-// The lookup is a spatial hash over cells four weld distances wide: a corner's match can only
-// lie in its own cell or across the borders it is within weldDistance of.
+// A corner that repeats a welded vertex's position bit for bit (the corners of the triangles
+// around one mesh vertex) joins it through a table of exact positions; the others search a
+// spatial hash over quarter-unit cells, where a match can only lie in the corner's own cell or
+// across the borders it is within weldDistance of.
 #pragma once
 
 #include "terrain/terrain_state.h"
@@ -28,9 +30,14 @@ constexpr double weldDistance = 0.01;
 // Reusable working memory of the weld, so that a worker welding block after block allocates
 // only while its blocks grow. One per thread.
 struct WeldScratch {
-    std::vector<std::uint64_t> cellKeys;  // hash slots: packed cell coordinates
-    std::vector<std::int32_t> cellFirst;  // hash slots: newest welded vertex of the cell, or -1
+    struct Cell {
+        std::uint64_t key;   // packed cell coordinates
+        std::int32_t newest; // the cell's newest welded vertex
+    };
+    std::vector<Cell> cells;              // hash slots
+    std::vector<Cell> cellsMoved;         // the slots before the table last grew
     std::vector<std::int32_t> nextInCell; // per welded vertex: the one made before it in its cell
+    std::vector<std::int32_t> exactSlots; // welded vertex by exact position, kept between welds
 };
 
 // Welds the triangle list whose corner c is `vertices[sourceIndices[c]]`.

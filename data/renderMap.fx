@@ -88,9 +88,10 @@ void main() {
         if (dot(n, toEye) < 0.0) n = -n;
     }
 
+    // From broadTo on the fine projection has no weight: its three samples are skipped there.
     float broad = mix(broadNear, 1.0, smoothstep(broadFrom, broadTo, eyeDistance));
-    vec3 albedo = mix(triplanar(worldPosition, n, detailTile),
-                      triplanar(worldPosition, n, broadTile), broad);
+    vec3 albedo = triplanar(worldPosition, n, broadTile);
+    if (broad < 1.0) albedo = mix(triplanar(worldPosition, n, detailTile), albedo, broad);
 
     float sun = max(dot(n, sunDirection), 0.0);
     vec3 awayFromSun = normalize(vec3(-sunDirection.x, 0.0, -sunDirection.z));

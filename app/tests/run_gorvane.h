@@ -28,11 +28,11 @@ inline std::string testOutputPath(const std::string& name) {
 
 // Runs `launcher gorvane --data DIR arguments`, keeping standard error in the file `name`.stderr.
 inline GorvaneRun runGorvane(const std::string& launcher, const std::string& arguments,
-                             const std::string& name) {
+                             const std::string& name,
+                             const std::string& dataDirectory = GORVANE_DATA_DIR) {
     const std::string errorsPath = testOutputPath(name + ".stderr");
-    const std::string command = launcher +
-                                " '" GORVANE_EXECUTABLE "' --data '" GORVANE_DATA_DIR "' " +
-                                arguments + " 2> '" + errorsPath + "'";
+    const std::string command = launcher + " '" GORVANE_EXECUTABLE "' --data '" + dataDirectory +
+                                "' " + arguments + " 2> '" + errorsPath + "'";
     const int raw = std::system(command.c_str());
     return GorvaneRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readWholeFile(errorsPath)};
 }

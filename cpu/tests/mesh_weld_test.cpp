@@ -189,9 +189,9 @@ std::vector<MeshVertex> crowdedCorners(std::mt19937& random, int cornerCount) {
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     std::vector<MeshVertex> anchors(static_cast<std::size_t>(std::max(cornerCount / 8, 1)));
     for (MeshVertex& a : anchors) {
-        // Some anchors sit exactly on cell boundaries of the weld's grid.
+        // Some anchors sit on eighths, among them the borders of the weld's quarter-unit cells.
         const float x =
-            unit(random) < 0.2f ? std::round(anchor(random) * 99.0f) / 99.0f : anchor(random);
+            unit(random) < 0.2f ? std::round(anchor(random) * 8.0f) / 8.0f : anchor(random);
         a = vertexAt(x, anchor(random), anchor(random), unit(random), unit(random),
                      {unit(random) - 0.5f, unit(random) - 0.5f, unit(random)});
     }

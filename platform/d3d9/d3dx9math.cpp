@@ -19,27 +19,6 @@ bool D3DXMATRIX::operator==(const D3DXMATRIX& other) const {
     return true;
 }
 
-FLOAT D3DXVec3Length(const D3DXVECTOR3* pV) {
-    return std::sqrt(pV->x * pV->x + pV->y * pV->y + pV->z * pV->z);
-}
-
-FLOAT D3DXVec3Dot(const D3DXVECTOR3* pV1, const D3DXVECTOR3* pV2) {
-    return pV1->x * pV2->x + pV1->y * pV2->y + pV1->z * pV2->z;
-}
-
-D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV1, const D3DXVECTOR3* pV2) {
-    const D3DXVECTOR3 cross(pV1->y * pV2->z - pV1->z * pV2->y, pV1->z * pV2->x - pV1->x * pV2->z,
-                            pV1->x * pV2->y - pV1->y * pV2->x);
-    *pOut = cross;
-    return pOut;
-}
-
-D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV) {
-    const float length = D3DXVec3Length(pV);
-    *pOut = length > 0.0f ? *pV * (1.0f / length) : D3DXVECTOR3(0.0f, 0.0f, 0.0f);
-    return pOut;
-}
-
 D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* pOut) {
     *pOut = D3DXMATRIX(1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1);
     return pOut;

@@ -7,6 +7,8 @@
 
 #include "d3d9.h"
 
+#include <cmath>
+
 // "Use the library's default" for sizes, filters and semantics.
 constexpr UINT D3DX_DEFAULT = 0xFFFFFFFFu;
 
@@ -64,11 +66,29 @@ struct D3DXMATRIX : D3DMATRIX {
     bool operator==(const D3DXMATRIX& other) const;
 };
 
-FLOAT D3DXVec3Length(const D3DXVECTOR3* pV);
-FLOAT D3DXVec3Dot(const D3DXVECTOR3* pV1, const D3DXVECTOR3* pV2);
-D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV1, const D3DXVECTOR3* pV2);
+// The vector functions are inline, as D3DX's own are: the mesh code calls them per vertex.
+inline FLOAT D3DXVec3Length(const D3DXVECTOR3* pV) {
+    return std::sqrt(pV->x * pV->x + pV->y * pV->y + pV->z * pV->z);
+}
+
+inline FLOAT D3DXVec3Dot(const D3DXVECTOR3* pV1, const D3DXVECTOR3* pV2) {
+    return pV1->x * pV2->x + pV1->y * pV2->y + pV1->z * pV2->z;
+}
+
+inline D3DXVECTOR3* D3DXVec3Cross(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV1,
+                                  const D3DXVECTOR3* pV2) {
+    const D3DXVECTOR3 cross(pV1->y * pV2->z - pV1->z * pV2->y, pV1->z * pV2->x - pV1->x * pV2->z,
+                            pV1->x * pV2->y - pV1->y * pV2->x);
+    *pOut = cross;
+    return pOut;
+}
+
 // A zero vector normalises to zero, as in D3DX (no division by zero).
-D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV);
+inline D3DXVECTOR3* D3DXVec3Normalize(D3DXVECTOR3* pOut, const D3DXVECTOR3* pV) {
+    const float length = D3DXVec3Length(pV);
+    *pOut = length > 0.0f ? *pV * (1.0f / length) : D3DXVECTOR3(0.0f, 0.0f, 0.0f);
+    return pOut;
+}
 
 D3DXMATRIX* D3DXMatrixIdentity(D3DXMATRIX* pOut);
 D3DXMATRIX* D3DXMatrixMultiply(D3DXMATRIX* pOut, const D3DXMATRIX* pM1, const D3DXMATRIX* pM2);

@@ -221,6 +221,7 @@ ContextState& ContextPool::bind() {
         if (&other != &slot && other.fenceSerial > slot.seen[i]) {
             waitForFence(other.fence);
             slot.seen[i] = other.fenceSerial;
+            slot.state.texturesCurrent = false;
         }
     }
     deleteQueued();

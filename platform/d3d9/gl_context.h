@@ -50,6 +50,15 @@ struct ContextState {
     StreamBinding streams[kStreams];
     std::uint64_t indexBufferId = 0;
 
+    // The texture (object id, 0 for none) the device's last draw bound on each unit, trusted
+    // while texturesCurrent holds. Re-binding an unchanged texture is not free: in a share
+    // group Mesa revalidates every sampler of the draw then. Cleared when the context waited
+    // for another context's work (GL makes another context's changes visible at a re-bind)
+    // and when another layer draws with its own GL state (bindBackBufferForDrawing).
+    static constexpr int kTextureUnits = 16;
+    std::uint64_t textureIds[kTextureUnits] = {};
+    bool texturesCurrent = false;
+
     // Sampler objects by (address u, v, w, mag, min, mip filter).
     std::map<std::tuple<DWORD, DWORD, DWORD, DWORD, DWORD, DWORD>, GLuint> samplers;
 };

@@ -67,7 +67,12 @@
 //   with a Direct3D device created for multithreaded use. Each draw applies the state it needs
 //   to the calling thread's context, with that context's own framebuffer and vertex-array
 //   objects, and re-applies all the GL state it depends on, so GL calls made by other layers
-//   between draws cannot leak into it.
+//   between draws cannot leak into it. One exception: a stage's texture is re-bound only when
+//   it differs from what the device's last draw on the context bound there, or when the
+//   context has since waited for another context's work or another layer began drawing with
+//   bindBackBufferForDrawing (re-binding an unchanged texture makes Mesa revalidate the
+//   draw's samplers, most of a small draw's cost). Other layers bind textures of their own
+//   only after bindBackBufferForDrawing.
 // - Ordering between contexts. A context's draws and clears form a batch; the batch ends, and
 //   the context flushes and leaves a fence, when the drawing thread changes the render target
 //   or the depth surface, reads back (GetRenderTargetData, readBackBuffer), presents, or ends,
@@ -191,7 +196,8 @@ int attributeLocation(BYTE usage, BYTE usageIndex);
 // buffer's size, whatever render target the device holds: the device's render target is
 // neither used nor changed, so a pass that another thread runs with its own target bound is
 // undisturbed. The rest of the GL state is as the last draw left it; set what your own drawing
-// needs, and call publishWrites if another thread reads what you draw.
+// needs (textures included: the device's next draw binds its own again), and call
+// publishWrites if another thread reads what you draw.
 void bindBackBufferForDrawing(IDirect3DDevice9* device);
 
 // Reads the implicit back buffer: width x height texels of 4 bytes R, G, B, A, top row first.

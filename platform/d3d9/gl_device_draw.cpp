@@ -159,6 +159,7 @@ HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR colo
 void Device::bindBackBufferForDrawing() {
     std::lock_guard lock(mutex_);
     ContextState& context = pool_->bind();
+    context.texturesCurrent = false; // the caller binds textures of its own
     separateFromQueuedReads(*backBuffer_);
     Surface* color = backBuffer_->surface(0);
     Surface* depth = depthBuffer_->surface(0);

@@ -224,17 +224,19 @@ void Device::applyPipeline(ContextState& context) {
         glProgramUniform2f(program_, pixelOffset, 1.0f / static_cast<float>(size.width),
                            -1.0f / static_cast<float>(size.height));
     }
+    static_assert(kStages == ContextState::kTextureUnits);
     for (int stage = 0; stage < kStages; ++stage) {
         const TextureCore* texture = textureCore(textures_[stage]);
         const auto unit = static_cast<GLuint>(stage);
-        if (texture != nullptr && texture->hasGl()) {
-            glBindTextureUnit(unit, texture->glName());
-            glBindSampler(unit, samplerFor(context, stage));
-        } else {
-            glBindTextureUnit(unit, 0);
-            glBindSampler(unit, 0);
+        const bool bound = texture != nullptr && texture->hasGl();
+        const std::uint64_t id = bound ? texture->glId() : 0;
+        if (!context.texturesCurrent || context.textureIds[stage] != id) {
+            glBindTextureUnit(unit, bound ? texture->glName() : 0);
+            context.textureIds[stage] = id;
         }
+        glBindSampler(unit, bound ? samplerFor(context, stage) : 0);
     }
+    context.texturesCurrent = true;
 }
 
 } // namespace d3d9gl

@@ -10,6 +10,7 @@
 #include "platform/engine/frame_renderer.h"
 #include "platform/engine/host_options.h"
 #include "platform/engine/level_format.h"
+#include "platform/engine/message_box_screen.h"
 #include "platform/engine/window_input.h"
 #include "platform/files/bounded_file.h"
 #include "platform/trace/trace.h"
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <malloc.h>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -131,6 +133,8 @@ bool openWindowedDevice() {
     }
     runtime.window = window;
     attachWindowInput(window);
+    showMessageBoxesOn(MessageBoxScreen{window, runtime.device, runtime.width, runtime.height,
+                                        !hostOptions().keyScriptGiven});
     return true;
 }
 
@@ -140,6 +144,18 @@ std::optional<EngineNumber> fixedFrameDuration() {
     const double step = hostOptions().timeStep.value_or(runtime.window ? 0.0 : headlessTimeStep);
     if (step <= 0) return std::nullopt;
     return toEngineNumber(step * 16.0);
+}
+
+// Mesa's software renderer allocates and frees megabytes of bin and vertex memory in every
+// frame and every generation pass. glibc's defaults hand freed memory at the top of the heap
+// back to the kernel at once (and serve blocks of 128 KiB or more with mmap), so the next frame
+// faults the same pages in again: thousands of page faults a frame. Freed memory stays in the
+// heap instead; allocations from 32 MiB on are still mapped and unmapped on their own.
+void keepFreedMemoryForReuse() {
+    constexpr int largestHeapBlock = 32 << 20;
+    constexpr int keptFreeTop = 256 << 20;
+    mallopt(M_MMAP_THRESHOLD, largestHeapBlock);
+    mallopt(M_TRIM_THRESHOLD, keptFreeTop);
 }
 
 void openDevice() {
@@ -306,12 +322,30 @@ void drawFrame() {
     if (v.renderHook) v.renderHook();
     drawOverlay(runtime.device, runtime.width, runtime.height, panels(), queuedTexts());
     queuedTexts().clear();
+    showQueuedMessageBoxes();
     if (runtime.window) {
         d3d9gl::presentToWindow(runtime.device);
     } else {
         d3d9gl::publishWrites(runtime.device);
     }
 }
+
+// A frame that a key hook draws runs while the hook may hold locks that the workers need, so no
+// message box waits for an answer in it.
+class HookFrameBoxes {
+public:
+    explicit HookFrameBoxes(bool inHook) : inHook_(inHook) {
+        if (inHook_) setMessageBoxesMayWait(false);
+    }
+    ~HookFrameBoxes() {
+        if (inHook_) setMessageBoxesMayWait(true);
+    }
+    HookFrameBoxes(const HookFrameBoxes&) = delete;
+    HookFrameBoxes& operator=(const HookFrameBoxes&) = delete;
+
+private:
+    bool inHook_;
+};
 
 } // namespace
 
@@ -326,6 +360,7 @@ EngineSlotTable* engine_open(const char* commandLine, void* /*reserved*/) {
     resetVariables();
     runtime.width = hostOptions().width;
     runtime.height = hostOptions().height;
+    keepFreedMemoryForReuse();
     openDevice();
 
     EngineVariables& v = variables();
@@ -353,6 +388,7 @@ int engine_frame() {
     waitForFrameRateLimit();
     // Frames inside a key hook are a tower's progress frames (and its first and closing ones).
     const trace::Slice frameSlice(runtime.hookDepth > 0 ? "progress frame" : "frame");
+    const HookFrameBoxes boxes(runtime.hookDepth > 0);
     const Clock::time_point frameStart = Clock::now();
     // Frames drawn inside a key hook (a tower's progress frames, as many as its work takes) do
     // not count: scripts and the frame limit count the same frames on a fast or slow machine.

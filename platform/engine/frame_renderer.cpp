@@ -5,9 +5,11 @@
 #include "platform/engine/glyph_atlas.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <numbers>
+#include <sstream>
 #include <unordered_map>
 
 namespace engine {
@@ -103,6 +105,7 @@ struct Renderer {
     GLuint vertexArray = 0;
     GLuint vertexBuffer = 0;
     GLuint sampler = 0;
+    GLuint whiteTexture = 0; // 1 x 1, for the solid quads of message boxes
     bool textReady = false;
     GlyphAtlas atlas;
     GLuint atlasTexture = 0;
@@ -110,6 +113,7 @@ struct Renderer {
     // Reused from frame to frame, so that drawing the overlay allocates nothing.
     std::vector<OverlayVertex> vertices;
     std::vector<const PanelObject*> shownPanels;
+    std::vector<GLuint> quadTextures; // one per quad before the glyphs
 };
 
 Renderer renderer;
@@ -180,6 +184,11 @@ bool prepare() {
     glSamplerParameteri(renderer.sampler, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glSamplerParameteri(renderer.sampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glSamplerParameteri(renderer.sampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+
+    const std::uint32_t white = 0xFFFFFFFF;
+    glCreateTextures(GL_TEXTURE_2D, 1, &renderer.whiteTexture);
+    glTextureStorage2D(renderer.whiteTexture, 1, GL_RGBA8, 1, 1);
+    glTextureSubImage2D(renderer.whiteTexture, 0, 0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, &white);
 
     std::string error;
     if (buildGlyphAtlas(textFontPath, textPixelSize, renderer.atlas, error)) {
@@ -280,6 +289,73 @@ void addTexts(const TextQueue& texts) {
     }
 }
 
+// Draws renderer.vertices into the bound back buffer: first one quad per entry of
+// renderer.quadTextures with that texture, then the glyph quads that follow them.
+void drawQueuedQuads(int width, int height) {
+    assert(renderer.vertices.size() >= 6 * renderer.quadTextures.size());
+    if (renderer.vertices.empty()) return;
+    glNamedBufferData(renderer.vertexBuffer,
+                      static_cast<GLsizeiptr>(renderer.vertices.size() * sizeof(OverlayVertex)),
+                      renderer.vertices.data(), GL_STREAM_DRAW);
+    setDrawingState();
+    glEnable(GL_BLEND);
+    glBlendEquation(GL_FUNC_ADD);
+    // The back buffer keeps its alpha.
+    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+    const GLuint program = renderer.overlayProgram;
+    glProgramUniform2f(program, glGetUniformLocation(program, "targetSize"),
+                       static_cast<float>(width), static_cast<float>(height));
+    glProgramUniform1i(program, glGetUniformLocation(program, "image"), 0);
+    glUseProgram(program);
+    glBindVertexArray(renderer.vertexArray);
+    glBindSampler(0, renderer.sampler);
+    glActiveTexture(GL_TEXTURE0);
+
+    const GLint coverageOnly = glGetUniformLocation(program, "coverageOnly");
+    glProgramUniform1i(program, coverageOnly, 0);
+    for (std::size_t i = 0; i < renderer.quadTextures.size(); ++i) {
+        glBindTexture(GL_TEXTURE_2D, renderer.quadTextures[i]);
+        glDrawArrays(GL_TRIANGLES, static_cast<GLint>(6 * i), 6);
+    }
+    const std::size_t glyphVertexStart = 6 * renderer.quadTextures.size();
+    if (renderer.vertices.size() > glyphVertexStart) {
+        glProgramUniform1i(program, coverageOnly, 1);
+        glBindTexture(GL_TEXTURE_2D, renderer.atlasTexture);
+        glDrawArrays(GL_TRIANGLES, static_cast<GLint>(glyphVertexStart),
+                     static_cast<GLsizei>(renderer.vertices.size() - glyphVertexStart));
+    }
+    glDisable(GL_BLEND);
+}
+
+// The lines of `text` as a box shows them: tabs as spaces, each line broken before `columns`
+// characters (at its last space when there is one in the second half), and at most
+// `mostLines` lines, the last of them "..." when some were left out.
+std::vector<std::string> wrappedLines(const std::string& text, std::size_t columns,
+                                      std::size_t mostLines) {
+    std::vector<std::string> lines;
+    std::istringstream paragraphs(text);
+    std::string paragraph;
+    while (std::getline(paragraphs, paragraph)) {
+        std::replace(paragraph.begin(), paragraph.end(), '\t', ' ');
+        std::erase(paragraph, '\r');
+        do {
+            std::size_t cut = std::min(columns, paragraph.size());
+            if (cut < paragraph.size()) {
+                const std::size_t space = paragraph.rfind(' ', cut);
+                if (space != std::string::npos && space > columns / 2) cut = space;
+            }
+            lines.push_back(paragraph.substr(0, cut));
+            paragraph.erase(0, cut);
+            if (!paragraph.empty() && paragraph.front() == ' ') paragraph.erase(0, 1);
+        } while (!paragraph.empty());
+    }
+    if (lines.size() > mostLines) {
+        lines.resize(mostLines - 1);
+        lines.push_back("...");
+    }
+    return lines;
+}
+
 } // namespace
 
 // Both draw into the back buffer itself, never into the device's render target: a worker's
@@ -358,41 +434,67 @@ void drawOverlay(IDirect3DDevice9* device, int width, int height,
                 static_cast<float>(panelWidth / bitmap.width),
                 static_cast<float>(panelHeight / bitmap.height), opaque);
     }
-    const std::size_t panelVertexCount = renderer.vertices.size();
     if (renderer.textReady) addTexts(texts);
-    if (renderer.vertices.empty()) return;
+    renderer.quadTextures.clear();
+    for (const PanelObject* panel : shown)
+        renderer.quadTextures.push_back(
+            panelTexture(*static_cast<const BitmapObject*>(panel->bitmap)));
+    drawQueuedQuads(width, height);
+}
 
-    glNamedBufferData(renderer.vertexBuffer,
-                      static_cast<GLsizeiptr>(renderer.vertices.size() * sizeof(OverlayVertex)),
-                      renderer.vertices.data(), GL_STREAM_DRAW);
-    setDrawingState();
-    glEnable(GL_BLEND);
-    glBlendEquation(GL_FUNC_ADD);
-    // The back buffer keeps its alpha.
-    glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
-    const GLuint program = renderer.overlayProgram;
-    glProgramUniform2f(program, glGetUniformLocation(program, "targetSize"),
-                       static_cast<float>(width), static_cast<float>(height));
-    glProgramUniform1i(program, glGetUniformLocation(program, "image"), 0);
-    glUseProgram(program);
-    glBindVertexArray(renderer.vertexArray);
-    glBindSampler(0, renderer.sampler);
-    glActiveTexture(GL_TEXTURE0);
+void drawMessageBox(IDirect3DDevice9* device, int width, int height, const std::string& caption,
+                    const std::string& text, bool waitsForAnswer) {
+    d3d9gl::bindThreadContext(device);
+    d3d9gl::bindBackBufferForDrawing(device);
+    if (!prepare()) return;
 
-    const GLint coverageOnly = glGetUniformLocation(program, "coverageOnly");
-    glProgramUniform1i(program, coverageOnly, 0);
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        glBindTexture(GL_TEXTURE_2D,
-                      panelTexture(*static_cast<const BitmapObject*>(shown[i]->bitmap)));
-        glDrawArrays(GL_TRIANGLES, static_cast<GLint>(6 * i), 6);
+    // Without a font the box still shows, as blank lines of a usual size.
+    const int advance = renderer.textReady ? renderer.atlas.advance : 8;
+    const int lineHeight = renderer.textReady ? renderer.atlas.lineHeight : 16;
+    constexpr int padding = 10;
+    const int columns = std::max(8, (width * 9 / 10 - 2 * padding) / advance);
+    const int mostBodyLines =
+        std::max(1, (height * 9 / 10 - 4 * padding - 3 * lineHeight) / lineHeight);
+    const std::vector<std::string> body = wrappedLines(text, static_cast<std::size_t>(columns),
+                                                       static_cast<std::size_t>(mostBodyLines));
+    const std::string title = caption.substr(0, static_cast<std::size_t>(columns));
+    const std::string hint = waitsForAnswer ? "[ OK ]  press a key or click" : "[ OK ]";
+
+    std::size_t widest = std::max(title.size(), hint.size());
+    for (const std::string& line : body)
+        widest = std::max(widest, line.size());
+    const int boxWidth = 2 * padding + static_cast<int>(widest) * advance;
+    const int titleHeight = lineHeight + padding;
+    const int boxHeight =
+        titleHeight + 3 * padding + (static_cast<int>(body.size()) + 1) * lineHeight;
+    const int left = (width - boxWidth) / 2, top = (height - boxHeight) / 2;
+    const int right = left + boxWidth, bottom = top + boxHeight;
+
+    renderer.vertices.clear();
+    const float border[4] = {0.25f, 0.25f, 0.25f, 1};
+    const float titleBar[4] = {0, 84 / 255.0f, 166 / 255.0f, 1};
+    const float bodyGrey = messageBoxBodyLevel / 255.0f;
+    const float bodyFill[4] = {bodyGrey, bodyGrey, bodyGrey, 1};
+    addQuad(left - 1, top - 1, right + 1, bottom + 1, 0, 0, 1, 1, border);
+    addQuad(left, top, right, top + titleHeight, 0, 0, 1, 1, titleBar);
+    addQuad(left, top + titleHeight, right, bottom, 0, 0, 1, 1, bodyFill);
+    renderer.quadTextures.assign(3, renderer.whiteTexture);
+
+    if (renderer.textReady) {
+        TextQueue lines;
+        auto addLine = [&lines](const std::string& line, int x, int y, float grey) {
+            lines.texts.push_back(
+                {lines.characters.size(), line.size(), double(x), double(y), grey, grey, grey});
+            lines.characters += line;
+        };
+        addLine(title, left + padding, top + padding / 2, 1);
+        for (std::size_t i = 0; i < body.size(); ++i)
+            addLine(body[i], left + padding,
+                    top + titleHeight + padding + static_cast<int>(i) * lineHeight, 0);
+        addLine(hint, left + padding, bottom - padding - lineHeight, 0.3f);
+        addTexts(lines);
     }
-    if (renderer.vertices.size() > panelVertexCount) {
-        glProgramUniform1i(program, coverageOnly, 1);
-        glBindTexture(GL_TEXTURE_2D, renderer.atlasTexture);
-        glDrawArrays(GL_TRIANGLES, static_cast<GLint>(panelVertexCount),
-                     static_cast<GLsizei>(renderer.vertices.size() - panelVertexCount));
-    }
-    glDisable(GL_BLEND);
+    drawQueuedQuads(width, height);
 }
 
 } // namespace engine

@@ -30,4 +30,14 @@ void drawSky(IDirect3DDevice9* device, const EngineCamera& camera, const Project
 void drawOverlay(IDirect3DDevice9* device, int width, int height,
                  const std::vector<PanelObject*>& panels, const TextQueue& texts);
 
+// The grey level of a message box's body (red, green and blue alike), by which a test finds it.
+constexpr int messageBoxBodyLevel = 240;
+
+// Draws a message box, opaque, in the middle of the back buffer over what it holds: the caption
+// on a title bar, the text (its lines broken to fit, the end left out where they would not),
+// and an OK button that, when `waitsForAnswer`, asks for a key or a click. Drawing the same box
+// again gives the same pixels.
+void drawMessageBox(IDirect3DDevice9* device, int width, int height, const std::string& caption,
+                    const std::string& text, bool waitsForAnswer);
+
 } // namespace engine

@@ -128,6 +128,7 @@ std::string readKeys(std::string_view, const std::string& value, HostOptions& op
     KeyScriptParse parsed = parseKeyScript(*script);
     if (!parsed.error.empty()) return parsed.error;
     options.keyScript = std::move(parsed.holds);
+    options.keyScriptGiven = true;
     return "";
 }
 
@@ -191,7 +192,8 @@ const HostOption hostOptionTable[] = {
      "A-B:K holds it from frame A to B); @FILE reads the script from\n"
      "FILE. Keys: A-Z, Up, Left, Right, PageUp, PageDown, Shift,\n"
      "Space, Ctrl, Escape. A press made before the program stores its\n"
-     "first key hook waits for it",
+     "first key hook waits for it. In a scripted run no message box\n"
+     "waits for an answer: each shows for a few frames",
      readKeys},
     {"--frames", "N",
      "end after frame N; the script and the limit count the frames drawn\n"

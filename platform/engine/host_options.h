@@ -16,6 +16,7 @@ struct HostOptions {
     int height = 720;
     std::string dataDirectory; // empty: look for one
     std::vector<KeyHold> keyScript;
+    bool keyScriptGiven = false; // --keys: a scripted run, where no message box waits
     int frameLimit = 0; // 0: no limit
     std::string screenshotPath;
     std::string statsPath;

@@ -22,4 +22,14 @@ void attachWindowInput(GLFWwindow* window);
 // Processes the window's events and reads its keys and mouse.
 WindowInput pollWindowInput(GLFWwindow* window);
 
+// A person's answer to a message box: a key or a mouse button pressed after
+// beginAwaitingAnswer, or the window asked to close. awaitAnswer processes the window's events
+// for up to `seconds` and says whether the answer came.
+void beginAwaitingAnswer();
+bool awaitAnswer(GLFWwindow* window, double seconds);
+
+// After an answer: the keys and the mouse button held now read as released until they are
+// let go, so that the press that answered a box reaches nobody else.
+void ignoreHeldInput(GLFWwindow* window);
+
 } // namespace engine

@@ -23,8 +23,10 @@ struct MessageBoxRecord {
 std::vector<MessageBoxRecord> messageBoxHistory();
 void clearMessageBoxHistory();
 
-// Shows one box on screen and returns when the user dismissed it. It runs on the thread that
-// called MessageBoxA (often a worker), so it must be safe to call from any thread.
+// Shows one box on screen, or queues it for a later frame, and returns when the box is done
+// with. It runs on the thread that called MessageBoxA (often a worker holding a lock that the
+// main thread may be waiting for), so it must be safe to call from any thread and must never
+// wait for another thread.
 using MessageBoxPresenter = std::function<void(const MessageBoxRecord& box)>;
 
 // Installs the presenter (an empty function removes it: boxes are then only printed and

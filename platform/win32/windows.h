@@ -98,8 +98,9 @@ constexpr UINT MB_TYPEMASK = 0x0000000F;
 constexpr int IDOK = 1;
 
 // Writes "caption: text" to standard error, records the box (message_box_log.h) and, when the
-// engine has installed a presenter, shows it and returns once it is dismissed; with no
-// presenter nobody is waited for. A null caption reads "Error" and a null text "", as on
+// engine has installed a presenter (in a window), hands it over: a box of the main thread may
+// wait there for a person's answer, any other box is queued for the screen and returns at
+// once. With no presenter (headless) nobody is waited for. A null caption reads "Error" and a null text "", as on
 // Windows. Only the OK button exists: returns IDOK, or 0 (after printing and recording) when
 // `type` asks for any other buttons, since no answer but OK can be given.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -161,6 +161,36 @@ TEST_F(Sampling, RenderTargetTexelsReadAtTheirCentres) {
     }
 }
 
+// A draw keeps the texture bound on a stage from one draw to the next, but not once another
+// layer drew with its own texture there (as the engine's sky and texts do): the copy after
+// that reads the pattern again, not the other layer's texture.
+TEST_F(Sampling, DrawSamplesItsStageAfterAnotherLayerBoundATexture) {
+    constexpr UINT width = 32, height = 8;
+    Ref<IDirect3DTexture9> source = makeRenderTarget(width, height, D3DFMT_A32B32G32R32F);
+    Ref<IDirect3DTexture9> other = makeRenderTarget(width, height, D3DFMT_A32B32G32R32F);
+    Ref<IDirect3DTexture9> copy = makeRenderTarget(width, height, D3DFMT_A32B32G32R32F);
+    drawInto(source.get(), patternProgram);
+    drawInto(other.get(), copyProgram); // samples nothing: all zero
+    setFilter(D3DTEXF_POINT);
+    device->SetTexture(0, source.get());
+    for (int round = 0; round < 2; ++round) {
+        drawInto(copy.get(), copyProgram);
+        const std::vector<Pattern> texels = readBack(copy.get());
+        int wrong = 0;
+        for (UINT j = 0; j < height; ++j) {
+            for (UINT i = 0; i < width; ++i) {
+                const Pattern& got = texels[std::size_t{j} * width + i];
+                const Pattern want = pattern(i, j);
+                wrong += got.r != want.r || got.g != want.g || got.b != want.b || got.a != want.a;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "round " << round;
+        bindBackBufferForDrawing(device.get());
+        glBindTextureUnit(0, textureName(other.get()));
+    }
+    device->SetTexture(0, nullptr);
+}
+
 // Every level of a managed 64^3 half-float volume, filled through LockBox with values that
 // halves hold exactly, reads back from the GPU as written.
 TEST_F(Sampling, HalfFloatVolumeLevelsReadAtTheirCentres) {
