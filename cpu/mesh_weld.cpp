@@ -141,7 +141,6 @@ class ExactPositions {
     ExactPositions(WeldScratch& scratch, int cornerCount) : slots_(scratch.exactSlots) {
         const std::size_t wanted = std::bit_ceil(static_cast<std::size_t>(cornerCount) + 16);
         if (slots_.size() < wanted) slots_.assign(wanted, -1);
-        mask_ = slots_.size() - 1;
         shift_ = 64 - std::countr_zero(slots_.size());
     }
 
@@ -150,7 +149,7 @@ class ExactPositions {
         std::memcpy(bits, position, sizeof bits);
         const std::uint64_t key = (std::uint64_t{bits[0]} << 32 | bits[1]) ^
                                   std::uint64_t{bits[2]} * 0xC2B2AE3D27D4EB4Full;
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
     }
 
     // The welded vertex at exactly `position` that the slot names, or -1.
@@ -167,7 +166,6 @@ class ExactPositions {
 
   private:
     std::vector<std::int32_t>& slots_;
-    std::size_t mask_ = 0;
     int shift_ = 64;
 };
 
@@ -229,13 +227,10 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
     for (int corner = 0; corner < cornerCount; ++corner) {
         assert(sourceIndices[corner] < vertexCount);
         const MeshVertex& source = vertices[sourceIndices[corner]];
-        std::size_t exactSlot = 0;
         const bool finite = finitePosition(source.position);
-        std::int32_t target = -1;
-        if (finite) {
-            exactSlot = exact.slotOf(source.position);
-            target = exact.vertexAt(exactSlot, source.position, welded, weldedCount);
-        }
+        const std::size_t exactSlot = finite ? exact.slotOf(source.position) : 0;
+        std::int32_t target =
+            finite ? exact.vertexAt(exactSlot, source.position, welded, weldedCount) : -1;
         if (target == -1) {
             const AxisCell cell[3] = {axisCell(source.position[0]), axisCell(source.position[1]),
                                       axisCell(source.position[2])};
@@ -245,11 +240,12 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
                 welded[target] = source;
                 table.add(packCell(cell[0].cell, cell[1].cell, cell[2].cell), target);
                 if (finite) exact.remember(exactSlot, target);
-                indices[corner] = static_cast<std::uint16_t>(target);
-                continue;
+            } else {
+                mergeInto(welded[target], source);
             }
+        } else {
+            mergeInto(welded[target], source);
         }
-        mergeInto(welded[target], source);
         indices[corner] = static_cast<std::uint16_t>(target);
     }
     return weldedCount;

@@ -79,8 +79,19 @@ void restoreReadbacks(const GroundBlock& ground) {
 
 using Clock = std::chrono::steady_clock;
 
+// What one block's measured work made: its triangle count (negative when it could not make its
+// result) and the mesh to release afterwards, untimed, if it made one.
+struct Made {
+    std::int64_t triangles;
+    ID3DXMesh* mesh = nullptr;
+};
+
+Made madeMesh(ID3DXMesh* mesh) {
+    return {mesh != nullptr ? static_cast<std::int64_t>(mesh->GetNumFaces()) : -1, mesh};
+}
+
 // Runs `work` once per ground block and iteration, timing only `work`; `prepare` runs first,
-// untimed, and `work` returns a mesh to release (untimed), or null.
+// untimed.
 template <typename Prepare, typename Work>
 void overGroundBlocks(benchmark::State& state, Prepare prepare, Work work) {
     double triangles = 0;
@@ -89,14 +100,14 @@ void overGroundBlocks(benchmark::State& state, Prepare prepare, Work work) {
         for (const GroundBlock& ground : groundBlocks) {
             prepare(ground);
             const Clock::time_point start = Clock::now();
-            ID3DXMesh* made = work(ground);
+            const Made made = work(ground);
             seconds += std::chrono::duration<double>(Clock::now() - start).count();
-            if (made == nullptr) {
+            if (made.mesh != nullptr) made.mesh->Release();
+            if (made.triangles < 0) {
                 state.SkipWithError("a mesh could not be made");
                 return;
             }
-            triangles += made->GetNumFaces();
-            made->Release();
+            triangles += static_cast<double>(made.triangles);
         }
         state.SetIterationTime(seconds / static_cast<double>(groundBlocks.size()));
     }
@@ -105,32 +116,23 @@ void overGroundBlocks(benchmark::State& state, Prepare prepare, Work work) {
 }
 
 void marchingCubes(benchmark::State& state) {
-    double triangles = 0;
-    for (auto _ : state) {
-        double seconds = 0.0;
-        for (const GroundBlock& ground : groundBlocks) {
-            restoreReadbacks(ground);
-            const Clock::time_point start = Clock::now();
-            buildBlockOnCpu(0, slot);
-            seconds += std::chrono::duration<double>(Clock::now() - start).count();
-            triangles += SlotCpuTriangleCounts[slot];
-        }
-        state.SetIterationTime(seconds / static_cast<double>(groundBlocks.size()));
-    }
-    state.counters["triangles"] =
-        triangles / static_cast<double>(state.iterations() * groundBlocks.size());
+    overGroundBlocks(state, restoreReadbacks, [](const GroundBlock&) {
+        buildBlockOnCpu(0, slot);
+        return Made{SlotCpuTriangleCounts[slot]};
+    });
 }
 
 void cpuMeshWithNormals(benchmark::State& state) {
-    overGroundBlocks(state, restoreReadbacks, [](const GroundBlock&) -> ID3DXMesh* {
+    overGroundBlocks(state, restoreReadbacks, [](const GroundBlock&) {
         buildBlockOnCpu(0, slot);
-        return meshFromStaging(slot, d3dDevice).mesh;
+        return madeMesh(meshFromStaging(slot, d3dDevice).mesh);
     });
 }
 
 void weldGpuMesh(benchmark::State& state) {
-    overGroundBlocks(state, [](const GroundBlock&) {},
-                     [](const GroundBlock& ground) { return weldMesh(ground.gpuMesh, slot, d3dDevice); });
+    overGroundBlocks(state, [](const GroundBlock&) {}, [](const GroundBlock& ground) {
+        return madeMesh(weldMesh(ground.gpuMesh, slot, d3dDevice));
+    });
 }
 
 BENCHMARK(marchingCubes)->Unit(benchmark::kMillisecond)->UseManualTime();
