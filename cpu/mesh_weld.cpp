@@ -34,7 +34,7 @@ struct AxisCell {
     int across;
 };
 
-AxisCell axisCell(float position) {
+[[gnu::always_inline]] inline AxisCell axisCell(float position) {
     const double scaled = static_cast<double>(position) * cellsPerUnit;
     if (!(std::fabs(scaled) < cellCoordinateLimit)) // far away, or NaN
         return {scaled > 0.0 ? cellCoordinateLimit : -cellCoordinateLimit, 0};
@@ -131,41 +131,48 @@ bool finitePosition(const float* p) {
     return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
 }
 
-// Corners that repeat a welded vertex's position bit for bit, as the corners of the triangles
-// around one mesh vertex do, join that vertex at once: welded vertices lie weldDistance apart,
-// so no other one is near it. A direct-mapped table from a position's bits to the welded vertex
-// made there; a slot's entry counts only while it names a vertex of this weld at exactly that
-// position, so the table needs no clearing between welds, and a collision only costs a search.
+// Corners that repeat an earlier corner's position bit for bit, as the corners of the triangles
+// around one mesh vertex do, join that corner's welded vertex at once. That is the vertex the
+// search would find again: welded vertices keep their positions and later ones are numbered
+// higher, so the earliest-made one near a position stays the same for the whole weld. A
+// direct-mapped table from a position's bits to that vertex; an entry counts only in the weld
+// that wrote it, so the table needs no clearing between welds, and a collision only costs a search.
 class ExactPositions {
   public:
     ExactPositions(WeldScratch& scratch, int cornerCount) : slots_(scratch.exactSlots) {
-        const std::size_t wanted = std::bit_ceil(static_cast<std::size_t>(cornerCount) + 16);
-        if (slots_.size() < wanted) slots_.assign(wanted, -1);
+        const std::size_t wanted = std::bit_ceil(static_cast<std::size_t>(cornerCount) / 8 + 16);
+        if (++scratch.weld == 0) { // the counter wrapped: entries of old welds would count again
+            slots_.clear();
+            scratch.weld = 1;
+        }
+        weld_ = scratch.weld;
+        if (slots_.size() < wanted) slots_.assign(wanted, WeldScratch::ExactSlot{{}, 0, 0});
         shift_ = 64 - std::countr_zero(slots_.size());
     }
 
-    std::size_t slotOf(const float* position) const {
-        std::uint32_t bits[3];
-        std::memcpy(bits, position, sizeof bits);
+    // The slot of the position whose bits are `bits` (three words).
+    std::size_t slotOf(const std::uint32_t* bits) const {
         const std::uint64_t key = (std::uint64_t{bits[0]} << 32 | bits[1]) ^
                                   std::uint64_t{bits[2]} * 0xC2B2AE3D27D4EB4Full;
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
     }
 
-    // The welded vertex at exactly `position` that the slot names, or -1.
-    std::int32_t vertexAt(std::size_t slot, const float* position, const MeshVertex* welded,
-                          std::int32_t weldedCount) const {
-        const std::int32_t vertex = slots_[slot];
-        if (vertex < 0 || vertex >= weldedCount ||
-            std::memcmp(welded[vertex].position, position, 3 * sizeof(float)) != 0)
+    // The welded vertex that the slot names for exactly the position `bits`, or -1.
+    std::int32_t vertexAt(std::size_t slot, const std::uint32_t* bits) const {
+        const WeldScratch::ExactSlot& entry = slots_[slot];
+        if (entry.weld != weld_ || entry.position[0] != bits[0] || entry.position[1] != bits[1] ||
+            entry.position[2] != bits[2])
             return -1;
-        return vertex;
+        return entry.vertex;
     }
 
-    void remember(std::size_t slot, std::int32_t vertex) { slots_[slot] = vertex; }
+    void remember(std::size_t slot, const std::uint32_t* bits, std::int32_t vertex) {
+        slots_[slot] = {{bits[0], bits[1], bits[2]}, static_cast<std::uint16_t>(vertex), weld_};
+    }
 
   private:
-    std::vector<std::int32_t>& slots_;
+    std::vector<WeldScratch::ExactSlot>& slots_;
+    std::uint16_t weld_ = 0;
     int shift_ = 64;
 };
 
@@ -227,25 +234,25 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
     for (int corner = 0; corner < cornerCount; ++corner) {
         assert(sourceIndices[corner] < vertexCount);
         const MeshVertex& source = vertices[sourceIndices[corner]];
+        std::uint32_t bits[3];
+        std::memcpy(bits, source.position, sizeof bits);
         const bool finite = finitePosition(source.position);
-        const std::size_t exactSlot = finite ? exact.slotOf(source.position) : 0;
-        std::int32_t target =
-            finite ? exact.vertexAt(exactSlot, source.position, welded, weldedCount) : -1;
+        const std::size_t exactSlot = finite ? exact.slotOf(bits) : 0;
+        std::int32_t target = finite ? exact.vertexAt(exactSlot, bits) : -1;
         if (target == -1) {
             const AxisCell cell[3] = {axisCell(source.position[0]), axisCell(source.position[1]),
                                       axisCell(source.position[2])};
             target = findMatch(table, welded, source.position, cell);
+            if (finite) exact.remember(exactSlot, bits, target == -1 ? weldedCount : target);
             if (target == -1) {
                 target = weldedCount++;
                 welded[target] = source;
                 table.add(packCell(cell[0].cell, cell[1].cell, cell[2].cell), target);
-                if (finite) exact.remember(exactSlot, target);
-            } else {
-                mergeInto(welded[target], source);
+                indices[corner] = static_cast<std::uint16_t>(target);
+                continue;
             }
-        } else {
-            mergeInto(welded[target], source);
         }
+        mergeInto(welded[target], source);
         indices[corner] = static_cast<std::uint16_t>(target);
     }
     return weldedCount;

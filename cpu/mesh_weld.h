@@ -14,10 +14,10 @@
 // Closeness is not transitive, so in a chain of points each closer than weldDistance to the
 // next, which corners merge depends on the order in which the chain is met.
 //
-// A corner that repeats a welded vertex's position bit for bit (the corners of the triangles
-// around one mesh vertex) joins it through a table of exact positions; the others search a
-// spatial hash over quarter-unit cells, where a match can only lie in the corner's own cell or
-// across the borders it is within weldDistance of.
+// A corner that repeats an earlier corner's position bit for bit (the corners of the triangles
+// around one mesh vertex) joins that corner's welded vertex through a table of exact positions;
+// the others search a spatial hash over quarter-unit cells, where a match can only lie in the
+// corner's own cell or across the borders it is within weldDistance of.
 #pragma once
 
 #include "terrain/terrain_state.h"
@@ -30,6 +30,11 @@ constexpr double weldDistance = 0.01;
 // Reusable working memory of the weld, so that a worker welding block after block allocates
 // only while its blocks grow. One per thread.
 struct WeldScratch {
+    struct ExactSlot {
+        std::uint32_t position[3]; // a corner position's bits
+        std::uint16_t vertex;      // the welded vertex that corners at that position join
+        std::uint16_t weld;        // the weld that wrote the slot: older entries are empty
+    };
     struct Cell {
         std::uint64_t key;   // packed cell coordinates
         std::int32_t newest; // the cell's newest welded vertex
@@ -37,7 +42,8 @@ struct WeldScratch {
     std::vector<Cell> cells;              // hash slots
     std::vector<Cell> cellsMoved;         // the slots before the table last grew
     std::vector<std::int32_t> nextInCell; // per welded vertex: the one made before it in its cell
-    std::vector<std::int32_t> exactSlots; // welded vertex by exact position, kept between welds
+    std::vector<ExactSlot> exactSlots;    // welded vertex by exact position, kept between welds
+    std::uint16_t weld = 0;               // counts welds, naming the current one's exact slots
 };
 
 // Welds the triangle list whose corner c is `vertices[sourceIndices[c]]`.
