@@ -135,18 +135,14 @@ bool finitePosition(const float* p) {
 // around one mesh vertex do, join that corner's welded vertex at once. That is the vertex the
 // search would find again: welded vertices keep their positions and later ones are numbered
 // higher, so the earliest-made one near a position stays the same for the whole weld. A
-// direct-mapped table from a position's bits to that vertex; an entry counts only in the weld
-// that wrote it, so the table needs no clearing between welds, and a collision only costs a search.
+// direct-mapped table from a position's bits to that vertex, where a collision only costs a
+// search. A vertex's corners come close together in a mesh, so an eighth of a slot per corner
+// keeps most hits and the table in the first-level cache, small enough to clear for every weld.
 class ExactPositions {
   public:
     ExactPositions(WeldScratch& scratch, int cornerCount) : slots_(scratch.exactSlots) {
-        const std::size_t wanted = std::bit_ceil(static_cast<std::size_t>(cornerCount) / 8 + 16);
-        if (++scratch.weld == 0) { // the counter wrapped: entries of old welds would count again
-            slots_.clear();
-            scratch.weld = 1;
-        }
-        weld_ = scratch.weld;
-        if (slots_.size() < wanted) slots_.assign(wanted, WeldScratch::ExactSlot{{}, 0, 0});
+        slots_.assign(std::bit_ceil(static_cast<std::size_t>(cornerCount) / 8 + 16),
+                      WeldScratch::ExactSlot{{}, -1});
         shift_ = 64 - std::countr_zero(slots_.size());
     }
 
@@ -160,19 +156,18 @@ class ExactPositions {
     // The welded vertex that the slot names for exactly the position `bits`, or -1.
     std::int32_t vertexAt(std::size_t slot, const std::uint32_t* bits) const {
         const WeldScratch::ExactSlot& entry = slots_[slot];
-        if (entry.weld != weld_ || entry.position[0] != bits[0] || entry.position[1] != bits[1] ||
+        if (entry.position[0] != bits[0] || entry.position[1] != bits[1] ||
             entry.position[2] != bits[2])
             return -1;
         return entry.vertex;
     }
 
     void remember(std::size_t slot, const std::uint32_t* bits, std::int32_t vertex) {
-        slots_[slot] = {{bits[0], bits[1], bits[2]}, static_cast<std::uint16_t>(vertex), weld_};
+        slots_[slot] = {{bits[0], bits[1], bits[2]}, vertex};
     }
 
   private:
     std::vector<WeldScratch::ExactSlot>& slots_;
-    std::uint16_t weld_ = 0;
     int shift_ = 64;
 };
 
@@ -243,16 +238,17 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
             const AxisCell cell[3] = {axisCell(source.position[0]), axisCell(source.position[1]),
                                       axisCell(source.position[2])};
             target = findMatch(table, welded, source.position, cell);
-            if (finite) exact.remember(exactSlot, bits, target == -1 ? weldedCount : target);
             if (target == -1) {
                 target = weldedCount++;
                 welded[target] = source;
                 table.add(packCell(cell[0].cell, cell[1].cell, cell[2].cell), target);
-                indices[corner] = static_cast<std::uint16_t>(target);
-                continue;
+            } else {
+                mergeInto(welded[target], source);
             }
+            if (finite) exact.remember(exactSlot, bits, target);
+        } else {
+            mergeInto(welded[target], source);
         }
-        mergeInto(welded[target], source);
         indices[corner] = static_cast<std::uint16_t>(target);
     }
     return weldedCount;

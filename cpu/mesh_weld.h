@@ -32,8 +32,7 @@ constexpr double weldDistance = 0.01;
 struct WeldScratch {
     struct ExactSlot {
         std::uint32_t position[3]; // a corner position's bits
-        std::uint16_t vertex;      // the welded vertex that corners at that position join
-        std::uint16_t weld;        // the weld that wrote the slot: older entries are empty
+        std::int32_t vertex;       // the welded vertex that corners at that position join, or -1
     };
     struct Cell {
         std::uint64_t key;   // packed cell coordinates
@@ -42,8 +41,7 @@ struct WeldScratch {
     std::vector<Cell> cells;              // hash slots
     std::vector<Cell> cellsMoved;         // the slots before the table last grew
     std::vector<std::int32_t> nextInCell; // per welded vertex: the one made before it in its cell
-    std::vector<ExactSlot> exactSlots;    // welded vertex by exact position, kept between welds
-    std::uint16_t weld = 0;               // counts welds, naming the current one's exact slots
+    std::vector<ExactSlot> exactSlots;    // welded vertex by exact position
 };
 
 // Welds the triangle list whose corner c is `vertices[sourceIndices[c]]`.
