@@ -8,6 +8,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 constexpr double weldDistanceSq = weldDistance * weldDistance;
@@ -34,7 +38,7 @@ struct AxisCell {
     int across;
 };
 
-[[gnu::always_inline]] inline AxisCell axisCell(float position) {
+[[maybe_unused]] AxisCell axisCell(float position) {
     const double scaled = static_cast<double>(position) * cellsPerUnit;
     if (!(std::fabs(scaled) < cellCoordinateLimit)) // far away, or NaN
         return {scaled > 0.0 ? cellCoordinateLimit : -cellCoordinateLimit, 0};
@@ -47,6 +51,46 @@ struct AxisCell {
     return {cell, offset < borderReach - 0.5 ? -1 : offset > 0.5 - borderReach ? 1 : 0};
 }
 
+// The cells of a vertex's three coordinates, as axisCell gives each: in one vector, four lanes
+// wide, on processors that have one. Scaling by a power of two and the offset from the cell's
+// middle are exact in single precision as in double, so the cells are the same.
+[[gnu::always_inline]] inline void cellsOf(const MeshVertex& vertex, AxisCell* cells) {
+#if defined(__SSE2__)
+    __m128 position; // x, y, z and the normal's x, which is ignored
+    static_assert(offsetof(MeshVertex, position) == 0 && sizeof(MeshVertex) >= sizeof position);
+    std::memcpy(&position, &vertex, sizeof position);
+    const __m128 scaled = _mm_mul_ps(position, _mm_set1_ps(static_cast<float>(cellsPerUnit)));
+    const __m128 inRange = _mm_cmplt_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), scaled),
+                                        _mm_set1_ps(static_cast<float>(cellCoordinateLimit)));
+    const __m128 shifted = _mm_add_ps(scaled, _mm_set1_ps(0.5f));
+    __m128i cell = _mm_cvttps_epi32(shifted);
+    // Truncation rounds negative values up; the comparison's all-ones lanes subtract one.
+    cell = _mm_add_epi32(cell, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(cell), shifted)));
+    const __m128 offset = _mm_sub_ps(scaled, _mm_cvtepi32_ps(cell));
+    const __m128i low = _mm_castps_si128(
+        _mm_cmplt_ps(offset, _mm_set1_ps(static_cast<float>(borderReach - 0.5))));
+    const __m128i high = _mm_castps_si128(
+        _mm_cmpgt_ps(offset, _mm_set1_ps(static_cast<float>(0.5 - borderReach))));
+    __m128i across = _mm_sub_epi32(low, high); // -1, 0 or 1
+    // Far away or not a number: the border cell on its side, no neighbour.
+    const __m128i farCell = _mm_add_epi32(
+        _mm_and_si128(_mm_castps_si128(_mm_cmpgt_ps(scaled, _mm_setzero_ps())),
+                      _mm_set1_epi32(2 * cellCoordinateLimit)),
+        _mm_set1_epi32(-cellCoordinateLimit));
+    const __m128i near = _mm_castps_si128(inRange);
+    cell = _mm_or_si128(_mm_and_si128(near, cell), _mm_andnot_si128(near, farCell));
+    across = _mm_and_si128(near, across);
+    alignas(16) std::int32_t cellLanes[4], acrossLanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(cellLanes), cell);
+    _mm_store_si128(reinterpret_cast<__m128i*>(acrossLanes), across);
+    for (int i = 0; i < 3; ++i)
+        cells[i] = {cellLanes[i], acrossLanes[i]};
+#else
+    for (int i = 0; i < 3; ++i)
+        cells[i] = axisCell(vertex.position[i]);
+#endif
+}
+
 std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
     auto field = [](std::int32_t c) {
         return static_cast<std::uint64_t>(c + cellCoordinateLimit + 1) & 0x1FFFFF;
@@ -55,28 +99,35 @@ std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
 }
 
 // The welded vertices by cell: an open-addressing table of the cells met, each naming its newest
-// vertex, which names the one before it in the cell. It starts small and doubles at half full, so
-// that a weld whose corners repeat their vertices (most meshes) stays in the faster caches.
+// vertex, which names the one before it in the cell. It doubles at half full. A weld whose corners
+// repeat their vertices (most meshes: a terrain vertex has about six corners) makes fewer cells
+// than a quarter of its corners, so its table, sized for that, never grows.
 class CellTable {
   public:
     CellTable(WeldScratch& scratch, int cornerCount) : scratch_(scratch) {
         scratch_.nextInCell.resize(static_cast<std::size_t>(cornerCount));
-        resize(std::bit_ceil(static_cast<std::size_t>(cornerCount) / 8 + 64));
+        resize(std::bit_ceil(static_cast<std::size_t>(cornerCount) / 2 + 64));
     }
 
-    // The newest vertex of the cell, or -1.
-    std::int32_t first(std::uint64_t key) const {
-        for (std::size_t slot = home(key);; slot = (slot + 1) & mask_) {
-            const WeldScratch::Cell& cell = scratch_.cells[slot];
-            if (cell.key == key) return cell.newest;
-            if (cell.key == emptySlot) return -1;
-        }
+    // The slot that holds the cell, or the empty slot where it would go.
+    std::size_t slotOf(std::uint64_t key) const {
+        std::size_t slot = home(key);
+        while (scratch_.cells[slot].key != key && scratch_.cells[slot].key != emptySlot)
+            slot = (slot + 1) & mask_;
+        return slot;
     }
+
+    // The newest vertex of the cell in `slot`, or -1.
+    std::int32_t newestAt(std::size_t slot) const { return scratch_.cells[slot].newest; }
+
+    // The newest vertex of the cell, or -1.
+    std::int32_t first(std::uint64_t key) const { return newestAt(slotOf(key)); }
 
     std::int32_t next(std::int32_t vertex) const { return scratch_.nextInCell[vertex]; }
 
-    void add(std::uint64_t key, std::int32_t vertex) {
-        WeldScratch::Cell& cell = scratch_.cells[slotFor(key)];
+    // Adds `vertex` to the cell that slotOf(key) placed at `slot`, with no cell added since.
+    void addAt(std::size_t slot, std::uint64_t key, std::int32_t vertex) {
+        WeldScratch::Cell& cell = scratch_.cells[slot];
         if (cell.key == emptySlot) {
             cell.key = key;
             cell.newest = -1;
@@ -97,13 +148,6 @@ class CellTable {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
     }
 
-    std::size_t slotFor(std::uint64_t key) const {
-        std::size_t slot = home(key);
-        while (scratch_.cells[slot].key != key && scratch_.cells[slot].key != emptySlot)
-            slot = (slot + 1) & mask_;
-        return slot;
-    }
-
     void resize(std::size_t capacity) {
         scratch_.cells.assign(capacity, {emptySlot, -1});
         mask_ = capacity - 1;
@@ -117,8 +161,8 @@ class CellTable {
         moved.swap(scratch_.cells);
         resize(2 * moved.size());
         for (const WeldScratch::Cell& cell : moved)
-            if (cell.key != emptySlot) scratch_.cells[slotFor(cell.key)] = cell;
-        scratch_.cells[slotFor(key)].newest = vertex;
+            if (cell.key != emptySlot) scratch_.cells[slotOf(cell.key)] = cell;
+        scratch_.cells[slotOf(key)].newest = vertex;
     }
 
     WeldScratch& scratch_;
@@ -127,8 +171,12 @@ class CellTable {
     int shift_ = 64;
 };
 
-bool finitePosition(const float* p) {
-    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+// Whether the three floats whose bits are `bits` are all finite: their exponents are not all ones.
+// One test of the three together, where separate tests would be three branches per corner.
+bool finitePosition(const std::uint32_t* bits) {
+    constexpr std::uint32_t exponent = 0x7F800000;
+    return ((bits[0] & exponent) != exponent) & ((bits[1] & exponent) != exponent) &
+           ((bits[2] & exponent) != exponent);
 }
 
 // Corners that repeat an earlier corner's position bit for bit, as the corners of the triangles
@@ -180,9 +228,10 @@ double distanceSq(const float* a, const float* b) {
     return sum;
 }
 
-// The earliest-made welded vertex less than weldDistance from `position`, or -1.
+// The earliest-made welded vertex less than weldDistance from `position`, or -1. `ownSlot` is
+// the table slot of the corner's own cell, which is looked at first.
 std::int32_t findMatch(const CellTable& table, const MeshVertex* welded, const float* position,
-                       const AxisCell cell[3]) {
+                       const AxisCell cell[3], std::size_t ownSlot) {
     // The cells to look in: the corner's own, and its neighbours across the near borders.
     std::int32_t xs[2] = {cell[0].cell, cell[0].cell + cell[0].across};
     std::int32_t ys[2] = {cell[1].cell, cell[1].cell + cell[1].across};
@@ -193,8 +242,9 @@ std::int32_t findMatch(const CellTable& table, const MeshVertex* welded, const f
     for (int i = 0; i < xCount; ++i)
         for (int j = 0; j < yCount; ++j)
             for (int k = 0; k < zCount; ++k)
-                for (std::int32_t w = table.first(packCell(xs[i], ys[j], zs[k])); w != -1;
-                     w = table.next(w))
+                for (std::int32_t w = i + j + k == 0 ? table.newestAt(ownSlot)
+                                                    : table.first(packCell(xs[i], ys[j], zs[k]));
+                     w != -1; w = table.next(w))
                     if ((match == -1 || w < match) &&
                         distanceSq(welded[w].position, position) < weldDistanceSq)
                         match = w;
@@ -223,6 +273,10 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
     assert(cornerCount >= 0 && cornerCount % 3 == 0 && cornerCount <= blockMeshVertexLimit);
     assert(vertexCount >= 0);
 
+    // First every corner's welded vertex, then the merges. Which vertex a corner joins depends
+    // only on the welded positions, which merging leaves alone, so the merges wait for a second
+    // pass; there one merge's square root and division hold up no lookup, and merges into
+    // different vertices overlap.
     CellTable table(scratch, cornerCount);
     ExactPositions exact(scratch, cornerCount);
     std::int32_t weldedCount = 0;
@@ -231,25 +285,34 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
         const MeshVertex& source = vertices[sourceIndices[corner]];
         std::uint32_t bits[3];
         std::memcpy(bits, source.position, sizeof bits);
-        const bool finite = finitePosition(source.position);
+        const bool finite = finitePosition(bits);
         const std::size_t exactSlot = finite ? exact.slotOf(bits) : 0;
         std::int32_t target = finite ? exact.vertexAt(exactSlot, bits) : -1;
         if (target == -1) {
-            const AxisCell cell[3] = {axisCell(source.position[0]), axisCell(source.position[1]),
-                                      axisCell(source.position[2])};
-            target = findMatch(table, welded, source.position, cell);
+            AxisCell cell[3];
+            cellsOf(source, cell);
+            const std::uint64_t ownKey = packCell(cell[0].cell, cell[1].cell, cell[2].cell);
+            const std::size_t ownSlot = table.slotOf(ownKey);
+            target = findMatch(table, welded, source.position, cell, ownSlot);
             if (target == -1) {
                 target = weldedCount++;
                 welded[target] = source;
-                table.add(packCell(cell[0].cell, cell[1].cell, cell[2].cell), target);
-            } else {
-                mergeInto(welded[target], source);
+                table.addAt(ownSlot, ownKey, target);
             }
             if (finite) exact.remember(exactSlot, bits, target);
-        } else {
-            mergeInto(welded[target], source);
         }
         indices[corner] = static_cast<std::uint16_t>(target);
     }
+
+    // A corner made its vertex exactly when its index is the number of vertices made before it.
+    std::int32_t made = 0;
+    for (int corner = 0; corner < cornerCount; ++corner) {
+        const std::int32_t target = indices[corner];
+        if (target == made)
+            ++made;
+        else
+            mergeInto(welded[target], vertices[sourceIndices[corner]]);
+    }
+    assert(made == weldedCount);
     return weldedCount;
 }
