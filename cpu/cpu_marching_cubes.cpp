@@ -177,6 +177,7 @@ struct EdgeSlot {
     int plane;
     int offset;
     std::uint32_t latticeOffset; // from the cell's latticeEdgeBase to the edge's key
+    bool fromLowEnd;             // the edge's first corner is its lower lattice end
 };
 
 struct EdgeSlots {
@@ -187,9 +188,11 @@ EdgeSlots edgeSlots() {
     EdgeSlots slots{};
     for (int e = 0; e < cubeEdgeCount; ++e) {
         const std::int32_t* key = EdgeKeys[e]; // (dz, dx, dy, axis)
+        const int* first = cornerOffset[EdgeCorners[e][0]];
         slots.of[e] = {key[1], planeEdgeIndex(key[2], key[0], key[3]),
                        latticeEdgeKey(latticePointKey(key[1], key[2], key[0]), key[3]) -
-                           latticeEdgeKey(latticePointKey(0, 0, 0), 0)};
+                           latticeEdgeKey(latticePointKey(0, 0, 0), 0),
+                       first[0] == key[1] && first[1] == key[2] && first[2] == key[0]};
     }
     return slots;
 }
@@ -205,8 +208,15 @@ struct SlotScratch {
 };
 SlotScratch scratchOfSlot[workerCount];
 
+// The density at the lower and the upper end of a vertex's lattice edge, as its cell read them:
+// what the vertex's position in double precision is made from.
+struct EdgeSamples {
+    float low, high;
+};
+
 struct SlotLattice {
     std::uint32_t vertexEdges[blockMeshVertexLimit];
+    EdgeSamples vertexEdgeSamples[blockMeshVertexLimit];
     std::uint32_t faceCells[stagingIndexCapacity / 3];
 };
 SlotLattice latticeOfSlot[workerCount];
@@ -216,6 +226,7 @@ struct BlockOutput {
     MeshVertex* vertices;
     std::uint16_t* indices;
     std::uint32_t* vertexEdges;
+    EdgeSamples* vertexEdgeSamples;
     std::uint32_t* faceCells;
     std::int32_t vertexCount;
     std::int32_t triangleCount;
@@ -233,9 +244,10 @@ struct Cell {
     std::uint32_t cellKey;    // latticePointKey(cx, cy, cz)
 };
 
-// Where the surface crosses `edge` of cell (cx, cy, cz) of step s, in block coordinates.
-inline void edgeVertexPosition(const CellSamples& samples, int cx, int cy, int cz, int s, int edge,
-                               float* position) {
+// Where the surface crosses `edge` of cell (cx, cy, cz) of step s, in block coordinates. Returns
+// the edge's two samples.
+inline EdgeSamples edgeVertexPosition(const CellSamples& samples, int cx, int cy, int cz, int s,
+                                      int edge, float* position) {
     const int a = EdgeCorners[edge][0];
     const int b = EdgeCorners[edge][1];
     const float da = samples[a];
@@ -250,14 +262,18 @@ inline void edgeVertexPosition(const CellSamples& samples, int cx, int cy, int c
     position[0] = static_cast<float>(cx) + step * px - 16.0f;
     position[1] = static_cast<float>(cz) + step * pz - 16.0f;
     position[2] = static_cast<float>(cy) + step * py - 16.0f;
+    return {da, db};
 }
 
-// Writes the vertex of `edge` where the surface crosses it, in block coordinates.
-void writeEdgeVertex(MeshVertex& v, const Cell& cell, int edge) {
-    edgeVertexPosition(cell.samples, cell.cx, cell.cy, cell.cz, cell.s, edge, v.position);
+// Writes the vertex of `edge` where the surface crosses it, in block coordinates, and returns the
+// samples at the edge's lower and upper ends.
+EdgeSamples writeEdgeVertex(MeshVertex& v, const Cell& cell, int edge, bool fromLowEnd) {
+    const EdgeSamples ends =
+        edgeVertexPosition(cell.samples, cell.cx, cell.cy, cell.cz, cell.s, edge, v.position);
     v.normal[0] = v.normal[1] = v.normal[2] = 0.0f;
     v.u = cell.value;
     v.v = cell.value;
+    return fromLowEnd ? ends : EdgeSamples{ends.high, ends.low};
 }
 
 // Emits the triangles of one cell. Returns false when a triangle did not fit, which ends the
@@ -289,8 +305,10 @@ bool emitCell(BlockOutput& out, const Cell& cell, unsigned caseIndex, const Edge
                 shared.v = shared.u;
             } else {
                 vertex = out.vertexCount++;
-                writeEdgeVertex(out.vertices[vertex], cell, row[k + j]);
-                out.vertexEdges[vertex] = 3 * cell.cellKey + slots.of[row[k + j]].latticeOffset;
+                const EdgeSlot& edge = slots.of[row[k + j]];
+                out.vertexEdgeSamples[vertex] =
+                    writeEdgeVertex(out.vertices[vertex], cell, row[k + j], edge.fromLowEnd);
+                out.vertexEdges[vertex] = 3 * cell.cellKey + edge.latticeOffset;
             }
             triangle[j] = static_cast<std::uint16_t>(vertex);
         }
@@ -431,25 +449,25 @@ void marchApron(ApronScratch& scratch, ExtendedMesh& mesh) {
         }
 }
 
-// Where the density crosses 0 on lattice edge `edge`, in block coordinates: the fraction from the
-// edge's lower end, from its two samples, in double precision.
-void placeOnEdge(const float* density, std::uint32_t edge, double* position) {
-    const std::uint32_t point = edge / 3;
-    const int axis = static_cast<int>(edge % 3);
-    int lattice[3];
-    latticeCoordinates(point, lattice);
-    auto sample = [density](const int* l) {
-        return double(density[densitySampleIndex(l[0] + densityCellOrigin, l[1] + densityCellOrigin,
-                                                 l[2] + densityCellOrigin)]);
-    };
-    const double low = sample(lattice);
-    ++lattice[axis];
-    const double high = sample(lattice);
-    --lattice[axis];
+// Where the density crosses 0 on the lattice edge from point `lattice` along `axis`, in block
+// coordinates: the fraction from the edge's lower end, from its two samples, in double precision.
+void placeOnEdge(const int* lattice, int axis, EdgeSamples samples, double* position) {
+    const double low = samples.low, high = samples.high;
     const double t = low / (low - high);
     for (int a = 0; a < 3; ++a)
         position[positionComponentOfAxis[a]] =
             double(lattice[a] - blockCellsPerAxis / 2) + (a == axis ? t : 0.0);
+}
+
+// The samples at the two ends of the lattice edge from point `lattice` along `axis`.
+EdgeSamples samplesOfEdge(const float* density, const int* lattice, int axis) {
+    auto sample = [density](const int* l) {
+        return density[densitySampleIndex(l[0] + densityCellOrigin, l[1] + densityCellOrigin,
+                                          l[2] + densityCellOrigin)];
+    };
+    int high[3] = {lattice[0], lattice[1], lattice[2]};
+    ++high[axis];
+    return {sample(lattice), sample(high)};
 }
 
 } // namespace
@@ -477,6 +495,7 @@ void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot) {
 
     BlockOutput out{};
     out.vertexEdges = latticeOfSlot[slot].vertexEdges;
+    out.vertexEdgeSamples = latticeOfSlot[slot].vertexEdgeSamples;
     out.faceCells = latticeOfSlot[slot].faceCells;
     const StagingBuffers& staging = WorkerStagingBuffers[slot];
     {
@@ -497,19 +516,22 @@ void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, Extend
     const auto vertexCount = static_cast<std::size_t>(SlotCpuVertexCounts[slot]);
     const auto faceCount = static_cast<std::size_t>(SlotCpuTriangleCounts[slot]);
     assert(faceCount == 0 || stagedIndices != nullptr);
-    const SlotLattice& lattice = latticeOfSlot[slot];
-    mesh.vertexEdges.assign(lattice.vertexEdges, lattice.vertexEdges + vertexCount);
+    const SlotLattice& block = latticeOfSlot[slot];
+    mesh.vertexEdges.assign(block.vertexEdges, block.vertexEdges + vertexCount);
     mesh.indices.assign(stagedIndices, stagedIndices + 3 * faceCount);
-    mesh.faceCells.assign(lattice.faceCells, lattice.faceCells + faceCount);
+    mesh.faceCells.assign(block.faceCells, block.faceCells + faceCount);
     ApronScratch& scratch = apronScratchOfSlot[slot];
-    // The block's edges on its faces first, so that apron cells share the block's vertices
-    // where they meet: an edge lies on a face where one of its other two coordinates is 0 or 32.
-    for (std::size_t v = 0; v < mesh.vertexEdges.size(); ++v) {
+    // The block's vertices are placed from the samples its walk kept. Its edges on its faces go
+    // in first, so that apron cells share the block's vertices where they meet: an edge lies on a
+    // face where one of its other two coordinates is 0 or 32.
+    mesh.positions.resize(3 * vertexCount);
+    for (std::size_t v = 0; v < vertexCount; ++v) {
         const std::uint32_t edge = mesh.vertexEdges[v];
         assert(edge < extendedLatticeEdgeCount);
         int lattice[3];
         latticeCoordinates(edge / 3, lattice);
         const int axis = static_cast<int>(edge % 3);
+        placeOnEdge(lattice, axis, block.vertexEdgeSamples[v], &mesh.positions[3 * v]);
         bool onFace = false;
         for (int a = 0; a < 3; ++a)
             onFace = onFace || (a != axis && (lattice[a] == 0 || lattice[a] == blockCellsPerAxis));
@@ -525,6 +547,11 @@ void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, Extend
     scratch.used.clear();
 
     mesh.positions.resize(3 * mesh.vertexEdges.size());
-    for (std::size_t v = 0; v < mesh.vertexEdges.size(); ++v)
-        placeOnEdge(density, mesh.vertexEdges[v], &mesh.positions[3 * v]);
+    for (std::size_t v = vertexCount; v < mesh.vertexEdges.size(); ++v) {
+        const std::uint32_t edge = mesh.vertexEdges[v];
+        int lattice[3];
+        latticeCoordinates(edge / 3, lattice);
+        const int axis = static_cast<int>(edge % 3);
+        placeOnEdge(lattice, axis, samplesOfEdge(density, lattice, axis), &mesh.positions[3 * v]);
+    }
 }

@@ -25,8 +25,8 @@ CellCorners sampleCellCorners(int slot, int cx, int cy, int cz, int s);
 // Meshes the slot's block with cell step 2^lodLevel. Leaves the vertices and indices in the
 // slot's staging buffers and their counts in SlotCpuVertexCounts and SlotCpuTriangleCounts.
 // A block that would overflow the vertex limit or the index buffer keeps every whole triangle
-// that fits and stops there. Keeps, for meshWithApron, the lattice edge of each vertex and the
-// cell of each face in the slot's working memory.
+// that fits and stops there. Keeps, for meshWithApron, the lattice edge of each vertex with the
+// two samples at its ends, and the cell of each face, in the slot's working memory.
 void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot);
 
 // The lattice of a block with its one-cell apron: points -1 .. 33 on each cell axis (cells -1 ..
