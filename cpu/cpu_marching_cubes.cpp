@@ -214,9 +214,15 @@ struct EdgeSamples {
     float low, high;
 };
 
+// What the walk keeps of each vertex: its lattice edge and the edge's samples, side by side so
+// that the walk writes one stream of them.
+struct VertexEdge {
+    std::uint32_t edge;
+    EdgeSamples samples;
+};
+
 struct SlotLattice {
-    std::uint32_t vertexEdges[blockMeshVertexLimit];
-    EdgeSamples vertexEdgeSamples[blockMeshVertexLimit];
+    VertexEdge vertexEdges[blockMeshVertexLimit];
     std::uint32_t faceCells[stagingIndexCapacity / 3];
 };
 SlotLattice latticeOfSlot[workerCount];
@@ -225,8 +231,7 @@ SlotLattice latticeOfSlot[workerCount];
 struct BlockOutput {
     MeshVertex* vertices;
     std::uint16_t* indices;
-    std::uint32_t* vertexEdges;
-    EdgeSamples* vertexEdgeSamples;
+    VertexEdge* vertexEdges;
     std::uint32_t* faceCells;
     std::int32_t vertexCount;
     std::int32_t triangleCount;
@@ -306,9 +311,9 @@ bool emitCell(BlockOutput& out, const Cell& cell, unsigned caseIndex, const Edge
             } else {
                 vertex = out.vertexCount++;
                 const EdgeSlot& edge = slots.of[row[k + j]];
-                out.vertexEdgeSamples[vertex] =
-                    writeEdgeVertex(out.vertices[vertex], cell, row[k + j], edge.fromLowEnd);
-                out.vertexEdges[vertex] = 3 * cell.cellKey + edge.latticeOffset;
+                out.vertexEdges[vertex] = {
+                    3 * cell.cellKey + edge.latticeOffset,
+                    writeEdgeVertex(out.vertices[vertex], cell, row[k + j], edge.fromLowEnd)};
             }
             triangle[j] = static_cast<std::uint16_t>(vertex);
         }
@@ -495,7 +500,6 @@ void buildBlockOnCpu(std::int32_t lodLevel, std::int32_t slot) {
 
     BlockOutput out{};
     out.vertexEdges = latticeOfSlot[slot].vertexEdges;
-    out.vertexEdgeSamples = latticeOfSlot[slot].vertexEdgeSamples;
     out.faceCells = latticeOfSlot[slot].faceCells;
     const StagingBuffers& staging = WorkerStagingBuffers[slot];
     {
@@ -517,7 +521,7 @@ void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, Extend
     const auto faceCount = static_cast<std::size_t>(SlotCpuTriangleCounts[slot]);
     assert(faceCount == 0 || stagedIndices != nullptr);
     const SlotLattice& block = latticeOfSlot[slot];
-    mesh.vertexEdges.assign(block.vertexEdges, block.vertexEdges + vertexCount);
+    mesh.vertexEdges.resize(vertexCount);
     mesh.indices.assign(stagedIndices, stagedIndices + 3 * faceCount);
     mesh.faceCells.assign(block.faceCells, block.faceCells + faceCount);
     ApronScratch& scratch = apronScratchOfSlot[slot];
@@ -526,12 +530,13 @@ void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, Extend
     // face where one of its other two coordinates is 0 or 32.
     mesh.positions.resize(3 * vertexCount);
     for (std::size_t v = 0; v < vertexCount; ++v) {
-        const std::uint32_t edge = mesh.vertexEdges[v];
+        const std::uint32_t edge = block.vertexEdges[v].edge;
         assert(edge < extendedLatticeEdgeCount);
+        mesh.vertexEdges[v] = edge;
         int lattice[3];
         latticeCoordinates(edge / 3, lattice);
         const int axis = static_cast<int>(edge % 3);
-        placeOnEdge(lattice, axis, block.vertexEdgeSamples[v], &mesh.positions[3 * v]);
+        placeOnEdge(lattice, axis, block.vertexEdges[v].samples, &mesh.positions[3 * v]);
         bool onFace = false;
         for (int a = 0; a < 3; ++a)
             onFace = onFace || (a != axis && (lattice[a] == 0 || lattice[a] == blockCellsPerAxis));
