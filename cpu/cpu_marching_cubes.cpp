@@ -454,25 +454,39 @@ void marchApron(ApronScratch& scratch, ExtendedMesh& mesh) {
         }
 }
 
-// Where the density crosses 0 on the lattice edge from point `lattice` along `axis`, in block
-// coordinates: the fraction from the edge's lower end, from its two samples, in double precision.
-void placeOnEdge(const int* lattice, int axis, EdgeSamples samples, double* position) {
+// A lattice edge key taken apart: the point it starts from and the cell axis it runs along.
+struct LatticeEdge {
+    int lattice[3];
+    int axis;
+};
+
+LatticeEdge latticeEdgeOf(std::uint32_t edge) {
+    assert(edge < extendedLatticeEdgeCount);
+    LatticeEdge parts{};
+    latticeCoordinates(edge / 3, parts.lattice);
+    parts.axis = static_cast<int>(edge % 3);
+    return parts;
+}
+
+// Where the density crosses 0 on `edge`, in block coordinates: the fraction from the edge's lower
+// end, from its two samples, in double precision.
+void placeOnEdge(const LatticeEdge& edge, EdgeSamples samples, double* position) {
     const double low = samples.low, high = samples.high;
     const double t = low / (low - high);
     for (int a = 0; a < 3; ++a)
         position[positionComponentOfAxis[a]] =
-            double(lattice[a] - blockCellsPerAxis / 2) + (a == axis ? t : 0.0);
+            double(edge.lattice[a] - blockCellsPerAxis / 2) + (a == edge.axis ? t : 0.0);
 }
 
-// The samples at the two ends of the lattice edge from point `lattice` along `axis`.
-EdgeSamples samplesOfEdge(const float* density, const int* lattice, int axis) {
+// The samples at the two ends of `edge`.
+EdgeSamples samplesOfEdge(const float* density, const LatticeEdge& edge) {
     auto sample = [density](const int* l) {
         return density[densitySampleIndex(l[0] + densityCellOrigin, l[1] + densityCellOrigin,
                                           l[2] + densityCellOrigin)];
     };
-    int high[3] = {lattice[0], lattice[1], lattice[2]};
-    ++high[axis];
-    return {sample(lattice), sample(high)};
+    int high[3] = {edge.lattice[0], edge.lattice[1], edge.lattice[2]};
+    ++high[edge.axis];
+    return {sample(edge.lattice), sample(high)};
 }
 
 } // namespace
@@ -531,15 +545,13 @@ void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, Extend
     mesh.positions.resize(3 * vertexCount);
     for (std::size_t v = 0; v < vertexCount; ++v) {
         const std::uint32_t edge = block.vertexEdges[v].edge;
-        assert(edge < extendedLatticeEdgeCount);
         mesh.vertexEdges[v] = edge;
-        int lattice[3];
-        latticeCoordinates(edge / 3, lattice);
-        const int axis = static_cast<int>(edge % 3);
-        placeOnEdge(lattice, axis, block.vertexEdges[v].samples, &mesh.positions[3 * v]);
+        const LatticeEdge parts = latticeEdgeOf(edge);
+        placeOnEdge(parts, block.vertexEdges[v].samples, &mesh.positions[3 * v]);
         bool onFace = false;
         for (int a = 0; a < 3; ++a)
-            onFace = onFace || (a != axis && (lattice[a] == 0 || lattice[a] == blockCellsPerAxis));
+            onFace = onFace || (a != parts.axis && (parts.lattice[a] == 0 ||
+                                                    parts.lattice[a] == blockCellsPerAxis));
         if (!onFace) continue;
         scratch.vertex[edge] = static_cast<std::int32_t>(v);
         scratch.used.push_back(edge);
@@ -553,10 +565,7 @@ void meshWithApron(std::int32_t slot, const std::uint16_t* stagedIndices, Extend
 
     mesh.positions.resize(3 * mesh.vertexEdges.size());
     for (std::size_t v = vertexCount; v < mesh.vertexEdges.size(); ++v) {
-        const std::uint32_t edge = mesh.vertexEdges[v];
-        int lattice[3];
-        latticeCoordinates(edge / 3, lattice);
-        const int axis = static_cast<int>(edge % 3);
-        placeOnEdge(lattice, axis, samplesOfEdge(density, lattice, axis), &mesh.positions[3 * v]);
+        const LatticeEdge parts = latticeEdgeOf(mesh.vertexEdges[v]);
+        placeOnEdge(parts, samplesOfEdge(density, parts), &mesh.positions[3 * v]);
     }
 }

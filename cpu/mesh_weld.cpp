@@ -38,24 +38,11 @@ struct AxisCell {
     int across;
 };
 
-[[maybe_unused]] AxisCell axisCell(float position) {
-    const double scaled = static_cast<double>(position) * cellsPerUnit;
-    if (!(std::fabs(scaled) < cellCoordinateLimit)) // far away, or NaN
-        return {scaled > 0.0 ? cellCoordinateLimit : -cellCoordinateLimit, 0};
-    // floor(scaled + 0.5) through a truncating conversion: std::floor is a library call on
-    // baseline x86-64, and this runs for every corner that repeats no welded position.
-    const double shifted = scaled + 0.5;
-    std::int32_t cell = static_cast<std::int32_t>(shifted);
-    cell -= static_cast<double>(cell) > shifted;
-    const double offset = scaled - cell; // -0.5 .. 0.5
-    return {cell, offset < borderReach - 0.5 ? -1 : offset > 0.5 - borderReach ? 1 : 0};
-}
-
-// The cells of a vertex's three coordinates, as axisCell gives each: in one vector, four lanes
-// wide, on processors that have one. Scaling by a power of two and the offset from the cell's
-// middle are exact in single precision as in double, so the cells are the same.
-[[gnu::always_inline]] inline void cellsOf(const MeshVertex& vertex, AxisCell* cells) {
+// The cells of a vertex's three coordinates: the cell whose middle is nearest to each, and which
+// neighbour to look at too. In one vector, four lanes wide, on processors that have one; scaling
+// by a power of two and the offset from the cell's middle are exact in single precision.
 #if defined(__SSE2__)
+[[gnu::always_inline]] inline void cellsOf(const MeshVertex& vertex, AxisCell* cells) {
     __m128 position; // x, y, z and the normal's x, which is ignored
     static_assert(offsetof(MeshVertex, position) == 0 && sizeof(MeshVertex) >= sizeof position);
     std::memcpy(&position, &vertex, sizeof position);
@@ -85,11 +72,22 @@ struct AxisCell {
     _mm_store_si128(reinterpret_cast<__m128i*>(acrossLanes), across);
     for (int i = 0; i < 3; ++i)
         cells[i] = {cellLanes[i], acrossLanes[i]};
+}
 #else
+AxisCell axisCell(float position) {
+    const double scaled = static_cast<double>(position) * cellsPerUnit;
+    if (!(std::fabs(scaled) < cellCoordinateLimit)) // far away, or NaN
+        return {scaled > 0.0 ? cellCoordinateLimit : -cellCoordinateLimit, 0};
+    const auto cell = static_cast<std::int32_t>(std::floor(scaled + 0.5));
+    const double offset = scaled - cell; // -0.5 .. 0.5
+    return {cell, offset < borderReach - 0.5 ? -1 : offset > 0.5 - borderReach ? 1 : 0};
+}
+
+void cellsOf(const MeshVertex& vertex, AxisCell* cells) {
     for (int i = 0; i < 3; ++i)
         cells[i] = axisCell(vertex.position[i]);
-#endif
 }
+#endif
 
 std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
     auto field = [](std::int32_t c) {
