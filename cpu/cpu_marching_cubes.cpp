@@ -375,15 +375,19 @@ struct ApronScratch {
 };
 ApronScratch apronScratchOfSlot[workerCount];
 
+// The sample at lattice point (lx, ly, lz), each -1 .. 33.
+float latticeSample(const float* density, int lx, int ly, int lz) {
+    return density[densitySampleIndex(lx + densityCellOrigin, ly + densityCellOrigin,
+                                      lz + densityCellOrigin)];
+}
+
 // The inside bits of the extended lattice: the block's rows from its walk (cell step 1), with
 // the two points beyond each end, and the rows around the block whole.
 void findExtendedInsidePoints(const float* density, const InsidePoints& block,
                               ExtendedInsidePoints& inside) {
     constexpr int last = blockCellsPerAxis + 1; // lattice 33
     auto insideAt = [density](int lx, int ly, int lz) {
-        return static_cast<std::uint64_t>(
-            density[densitySampleIndex(lx + densityCellOrigin, ly + densityCellOrigin,
-                                       lz + densityCellOrigin)] > 0.0f);
+        return static_cast<std::uint64_t>(latticeSample(density, lx, ly, lz) > 0.0f);
     };
     for (int lz = -1; lz <= last; ++lz)
         for (int ly = -1; ly <= last; ++ly) {
@@ -480,13 +484,11 @@ void placeOnEdge(const LatticeEdge& edge, EdgeSamples samples, double* position)
 
 // The samples at the two ends of `edge`.
 EdgeSamples samplesOfEdge(const float* density, const LatticeEdge& edge) {
-    auto sample = [density](const int* l) {
-        return density[densitySampleIndex(l[0] + densityCellOrigin, l[1] + densityCellOrigin,
-                                          l[2] + densityCellOrigin)];
-    };
-    int high[3] = {edge.lattice[0], edge.lattice[1], edge.lattice[2]};
+    const int* low = edge.lattice;
+    int high[3] = {low[0], low[1], low[2]};
     ++high[edge.axis];
-    return {sample(edge.lattice), sample(high)};
+    return {latticeSample(density, low[0], low[1], low[2]),
+            latticeSample(density, high[0], high[1], high[2])};
 }
 
 } // namespace
