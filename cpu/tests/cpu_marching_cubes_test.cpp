@@ -155,6 +155,23 @@ TEST_F(CpuMarchingCubes, MatchesIndependentMesherOnTerrainAndSphere) {
     expectMatchesReference(meshSlot(1), referenceMesh(1), true);
 }
 
+TEST_F(CpuMarchingCubes, ApronPlacesTheBlocksVerticesWhereTheMesherDid) {
+    // The apron's double-precision positions come from the samples the walk kept; the staged
+    // ones from the cell's corners in single precision. They differ only by rounding.
+    for (auto fill : {+[] { fillDenseTerrain(0); }, +[] { fillSphere(0, 12.5f); }}) {
+        fill();
+        const Mesh staged = meshSlot(0);
+        ExtendedMesh extended;
+        meshWithApron(0, staged.indices.data(), extended);
+        ASSERT_GT(staged.vertices.size(), 1000u);
+        for (std::size_t v = 0; v < staged.vertices.size(); ++v)
+            for (int axis = 0; axis < 3; ++axis)
+                ASSERT_NEAR(extended.positions[3 * v + axis], staged.vertices[v].position[axis],
+                            1e-5)
+                    << "vertex " << v << " axis " << axis;
+    }
+}
+
 TEST_F(CpuMarchingCubes, HorizontalPlaneGivesOneVertexPerVerticalEdge) {
     // Inside below row 20.5: every vertical grid edge between rows 20 and 21 is cut half-way.
     fillDensity(0, [](int, int, int gz) { return 20.5f - static_cast<float>(gz); });
