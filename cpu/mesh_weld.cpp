@@ -30,7 +30,9 @@ constexpr double borderReach = weldDistance / cellWidth + 1e-6;
 // Cell coordinates are clamped to 21 bits each and packed into one word; far-away and
 // non-finite positions share the border cells, which costs only extra distance checks.
 constexpr std::int32_t cellCoordinateLimit = (1 << 20) - 1;
-constexpr std::uint64_t emptySlot = ~std::uint64_t{0}; // no packed key has bit 63 set
+// Slots that no weld has written: weld numbers start at 1.
+constexpr WeldScratch::Cell emptyCell{0, -1, 0};
+constexpr WeldScratch::ExactSlot emptyExactSlot{{}, 0};
 
 // The cell of one coordinate, and -1, 0 or 1: the neighbour to look at too.
 struct AxisCell {
@@ -99,24 +101,28 @@ std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
 // The welded vertices by cell: an open-addressing table of the cells met, each naming its newest
 // vertex, which names the one before it in the cell. It doubles at half full. A weld whose corners
 // repeat their vertices (most meshes: a terrain vertex has about six corners) makes fewer cells
-// than a quarter of its corners, so its table, sized for that, never grows.
+// than a quarter of its corners, so its table, sized for that, never grows. A slot that another
+// weld wrote is empty, so the table is never cleared: clearing it took a tenth of a weld.
 class CellTable {
   public:
-    CellTable(WeldScratch& scratch, int cornerCount) : scratch_(scratch) {
+    CellTable(WeldScratch& scratch, int cornerCount) : scratch_(scratch), weld_(scratch.weld) {
         scratch_.nextInCell.resize(static_cast<std::size_t>(cornerCount));
-        resize(std::bit_ceil(static_cast<std::size_t>(cornerCount) / 2 + 64));
+        useSlots(std::bit_ceil(static_cast<std::size_t>(cornerCount) / 2 + 64));
     }
 
     // The slot that holds the cell, or the empty slot where it would go.
     std::size_t slotOf(std::uint64_t key) const {
         std::size_t slot = home(key);
-        while (scratch_.cells[slot].key != key && scratch_.cells[slot].key != emptySlot)
+        while (scratch_.cells[slot].weld == weld_ && scratch_.cells[slot].key != key)
             slot = (slot + 1) & mask_;
         return slot;
     }
 
     // The newest vertex of the cell in `slot`, or -1.
-    std::int32_t newestAt(std::size_t slot) const { return scratch_.cells[slot].newest; }
+    std::int32_t newestAt(std::size_t slot) const {
+        const WeldScratch::Cell& cell = scratch_.cells[slot];
+        return cell.weld == weld_ ? cell.newest : -1;
+    }
 
     // The newest vertex of the cell, or -1.
     std::int32_t first(std::uint64_t key) const { return newestAt(slotOf(key)); }
@@ -126,10 +132,9 @@ class CellTable {
     // Adds `vertex` to the cell that slotOf(key) placed at `slot`, with no cell added since.
     void addAt(std::size_t slot, std::uint64_t key, std::int32_t vertex) {
         WeldScratch::Cell& cell = scratch_.cells[slot];
-        if (cell.key == emptySlot) {
-            cell.key = key;
-            cell.newest = -1;
-            if (++used_ * 2 > scratch_.cells.size()) {
+        if (cell.weld != weld_) {
+            cell = {key, -1, weld_};
+            if (++used_ * 2 > slotCount_) {
                 scratch_.nextInCell[vertex] = -1;
                 grow(key, vertex);
                 return;
@@ -146,25 +151,31 @@ class CellTable {
         return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
     }
 
-    void resize(std::size_t capacity) {
-        scratch_.cells.assign(capacity, {emptySlot, -1});
-        mask_ = capacity - 1;
-        shift_ = 64 - std::countr_zero(capacity);
+    // Uses the first `slotCount` slots, a power of two; those past any earlier weld's are new.
+    void useSlots(std::size_t slotCount) {
+        if (scratch_.cells.size() < slotCount) scratch_.cells.resize(slotCount, emptyCell);
+        slotCount_ = slotCount;
+        mask_ = slotCount - 1;
+        shift_ = 64 - std::countr_zero(slotCount);
     }
 
     // Doubles the table, moving every cell's chain; `vertex`, just added in cell `key`, starts
-    // its cell's chain.
+    // its cell's chain. The slots past the old ones hold no cell of this weld.
     void grow(std::uint64_t key, std::int32_t vertex) {
         std::vector<WeldScratch::Cell>& moved = scratch_.cellsMoved;
-        moved.swap(scratch_.cells);
-        resize(2 * moved.size());
+        const auto oldSlots = scratch_.cells.begin() + static_cast<std::ptrdiff_t>(slotCount_);
+        moved.assign(scratch_.cells.begin(), oldSlots);
+        std::fill(scratch_.cells.begin(), oldSlots, emptyCell);
+        useSlots(2 * slotCount_);
         for (const WeldScratch::Cell& cell : moved)
-            if (cell.key != emptySlot) scratch_.cells[slotOf(cell.key)] = cell;
+            if (cell.weld == weld_) scratch_.cells[slotOf(cell.key)] = cell;
         scratch_.cells[slotOf(key)].newest = vertex;
     }
 
     WeldScratch& scratch_;
+    std::uint32_t weld_;
     std::size_t used_ = 0;
+    std::size_t slotCount_ = 0;
     std::size_t mask_ = 0;
     int shift_ = 64;
 };
@@ -183,13 +194,15 @@ bool finitePosition(const std::uint32_t* bits) {
 // higher, so the earliest-made one near a position stays the same for the whole weld. A
 // direct-mapped table from a position's bits to that vertex, where a collision only costs a
 // search. A vertex's corners come close together in a mesh, so an eighth of a slot per corner
-// keeps most hits and the table in the first-level cache, small enough to clear for every weld.
+// keeps most hits and the table in the first-level cache. Each slot is tagged with the weld that
+// wrote it, so that the table is never cleared.
 class ExactPositions {
   public:
-    ExactPositions(WeldScratch& scratch, int cornerCount) : slots_(scratch.exactSlots) {
-        slots_.assign(std::bit_ceil(static_cast<std::size_t>(cornerCount) / 8 + 16),
-                      WeldScratch::ExactSlot{{}, -1});
-        shift_ = 64 - std::countr_zero(slots_.size());
+    ExactPositions(WeldScratch& scratch, int cornerCount)
+        : slots_(scratch.exactSlots), tag_(scratch.weld << 16) {
+        const std::size_t slotCount = std::bit_ceil(static_cast<std::size_t>(cornerCount) / 8 + 16);
+        if (slots_.size() < slotCount) slots_.resize(slotCount, emptyExactSlot);
+        shift_ = 64 - std::countr_zero(slotCount);
     }
 
     // The slot of the position whose bits are `bits` (three words).
@@ -203,19 +216,30 @@ class ExactPositions {
     std::int32_t vertexAt(std::size_t slot, const std::uint32_t* bits) const {
         const WeldScratch::ExactSlot& entry = slots_[slot];
         if (entry.position[0] != bits[0] || entry.position[1] != bits[1] ||
-            entry.position[2] != bits[2])
+            entry.position[2] != bits[2] || (entry.taggedVertex & ~vertexBits) != tag_)
             return -1;
-        return entry.vertex;
+        return static_cast<std::int32_t>(entry.taggedVertex & vertexBits);
     }
 
     void remember(std::size_t slot, const std::uint32_t* bits, std::int32_t vertex) {
-        slots_[slot] = {{bits[0], bits[1], bits[2]}, vertex};
+        slots_[slot] = {{bits[0], bits[1], bits[2]}, tag_ | static_cast<std::uint32_t>(vertex)};
     }
 
   private:
+    static constexpr std::uint32_t vertexBits = 0xFFFF; // welded vertices number below 65,535
     std::vector<WeldScratch::ExactSlot>& slots_;
+    std::uint32_t tag_;
     int shift_ = 64;
 };
+
+// Gives the weld about to start its number. After the last one the tables are cleared, so that
+// no slot of an earlier weld carries the number again.
+void startWeld(WeldScratch& scratch) {
+    if (++scratch.weld <= 0xFFFF) return;
+    std::fill(scratch.cells.begin(), scratch.cells.end(), emptyCell);
+    std::fill(scratch.exactSlots.begin(), scratch.exactSlots.end(), emptyExactSlot);
+    scratch.weld = 1;
+}
 
 double distanceSq(const float* a, const float* b) {
     double sum = 0.0;
@@ -275,6 +299,7 @@ int weldTriangleList(const MeshVertex* vertices, [[maybe_unused]] int vertexCoun
     // only on the welded positions, which merging leaves alone, so the merges wait for a second
     // pass; there one merge's square root and division hold up no lookup, and merges into
     // different vertices overlap.
+    startWeld(scratch);
     CellTable table(scratch, cornerCount);
     ExactPositions exact(scratch, cornerCount);
     std::int32_t weldedCount = 0;

@@ -28,20 +28,23 @@
 constexpr double weldDistance = 0.01;
 
 // Reusable working memory of the weld, so that a worker welding block after block allocates
-// only while its blocks grow. One per thread.
+// only while its blocks grow. One per thread. Its tables are not cleared between welds: each
+// weld has its own number, and a slot written by an earlier weld counts as empty.
 struct WeldScratch {
     struct ExactSlot {
         std::uint32_t position[3]; // a corner position's bits
-        std::int32_t vertex;       // the welded vertex that corners at that position join, or -1
+        std::uint32_t taggedVertex; // the weld's number << 16 | the welded vertex corners there join
     };
     struct Cell {
         std::uint64_t key;   // packed cell coordinates
         std::int32_t newest; // the cell's newest welded vertex
+        std::uint32_t weld;  // the number of the weld that wrote the slot
     };
-    std::vector<Cell> cells;              // hash slots
+    std::vector<Cell> cells;              // hash slots; a weld uses the first ones it needs
     std::vector<Cell> cellsMoved;         // the slots before the table last grew
     std::vector<std::int32_t> nextInCell; // per welded vertex: the one made before it in its cell
     std::vector<ExactSlot> exactSlots;    // welded vertex by exact position
+    std::uint32_t weld = 0;               // the number of the last weld, 1 .. 65535
 };
 
 // Welds the triangle list whose corner c is `vertices[sourceIndices[c]]`.

@@ -225,6 +225,21 @@ TEST(MeshWeld, MatchesAnExhaustiveWeldOnRandomMeshes) {
     }
 }
 
+TEST(MeshWeld, AScratchReusedPastItsWeldNumbersKeepsNothingOfEarlierWelds) {
+    // The first weld leaves slots that the welds after it, elsewhere, do not overwrite; once the
+    // weld numbers wrap (after 65,535 welds) a weld at the first one's positions must not see them.
+    const std::vector<MeshVertex> together = {vertexAt(0, 0, 0), vertexAt(0.004f, 0, 0),
+                                              vertexAt(0, 1, 0)};
+    const std::vector<MeshVertex> elsewhere = {vertexAt(5, 5, 5), vertexAt(6, 5, 5),
+                                               vertexAt(5, 6, 5)};
+    const std::vector<MeshVertex> apart = {vertexAt(0, 0, 0), vertexAt(1, 0, 0), vertexAt(0, 1, 0)};
+    WeldScratch scratch;
+    ASSERT_EQ(weld(together, scratch).indices, (std::vector<std::uint16_t>{0, 0, 1}));
+    for (int w = 2; w <= 65536; ++w)
+        ASSERT_EQ(weld(elsewhere, scratch).indices, (std::vector<std::uint16_t>{0, 1, 2}));
+    EXPECT_EQ(weld(apart, scratch).indices, (std::vector<std::uint16_t>{0, 1, 2}));
+}
+
 TEST(MeshWeld, CornersThatAreNotNumbersStayApart) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float huge = std::numeric_limits<float>::max();
