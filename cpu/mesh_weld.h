@@ -33,7 +33,8 @@ constexpr double weldDistance = 0.01;
 struct WeldScratch {
     struct ExactSlot {
         std::uint32_t position[3]; // a corner position's bits
-        std::uint32_t taggedVertex; // the weld's number << 16 | the welded vertex corners there join
+        std::uint32_t
+            taggedVertex; // the weld's number << 16 | the welded vertex corners there join
     };
     struct Cell {
         std::uint64_t key;   // packed cell coordinates

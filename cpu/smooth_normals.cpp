@@ -1,7 +1,6 @@
 #include "cpu/smooth_normals.h"
 
 #include <algorithm>
-#include <bit>
 #include <cassert>
 #include <cmath>
 #include <numeric>
@@ -42,10 +41,12 @@ std::int64_t nearLatticePoint(const ExtendedMesh& mesh, std::int32_t v, double e
     latticeCoordinates(point, lattice);
     // Block coordinates are cell units with the block's cell 0 at -16.
     const double low = double(lattice[axis] - blockCellsPerAxis / 2);
-    const double along = mesh.positions[3 * static_cast<std::size_t>(v) + positionComponentOfAxis[axis]];
+    const double along =
+        mesh.positions[3 * static_cast<std::size_t>(v) + positionComponentOfAxis[axis]];
     const double fromLow = along - low, fromHigh = low + 1.0 - along;
     if (fromLow == 0.0 || (fromLow > 0.0 && fromLow < epsilon)) return point;
-    if (fromHigh == 0.0 || (fromHigh > 0.0 && fromHigh < epsilon)) return point + latticePointStride[axis];
+    if (fromHigh == 0.0 || (fromHigh > 0.0 && fromHigh < epsilon))
+        return point + latticePointStride[axis];
     return -1;
 }
 
@@ -69,7 +70,9 @@ void findPoints(const ExtendedMesh& mesh, float epsilon, SmoothNormalScratch& s)
     }
 
     const double epsilonSquared = double(epsilon) * epsilon;
-    auto positionOf = [&mesh](std::int32_t v) { return &mesh.positions[3 * static_cast<std::size_t>(v)]; };
+    auto positionOf = [&mesh](std::int32_t v) {
+        return &mesh.positions[3 * static_cast<std::size_t>(v)];
+    };
     for (std::uint32_t point : s.usedPoints) {
         std::int32_t& head = s.nearestPointHead[point];
         if (s.nextNear[head] != -1) {
@@ -117,121 +120,130 @@ struct DisjointSets {
     }
 };
 
-constexpr std::uint64_t emptyKey = ~std::uint64_t{0};
+using SharedEdge = SmoothNormalScratch::SharedEdge;
 
-// Face corner `corner` (3 f + k) and the corner after it on the same face.
-std::int32_t nextCorner(std::int32_t corner) {
-    return corner - corner % 3 + (corner % 3 + 1) % 3;
+// Only edges at a point of several vertices can join two different vertices, so only they are
+// paired. Their groups (edges between the same two points) are found without a hash: each edge
+// goes to the bucket of its group's lower point of several vertices, and a bucket, sorted by this
+// key, holds each group's edges side by side, in the faces' order. From the high bits: the
+// group's other point, the face's cell, the corner, and whether the edge starts at the bucket's
+// point.
+constexpr int keyCornerShift = 1, keyCellShift = 26, keyOtherShift = 42;
+static_assert(extendedLatticePointCount <= std::uint32_t{1} << (keyOtherShift - keyCellShift));
+
+std::uint64_t sharedEdgeKey(std::int32_t other, std::uint32_t cell, std::int32_t corner,
+                            bool fromBucketPoint) {
+    return std::uint64_t(std::uint32_t(other)) << keyOtherShift |
+           std::uint64_t(cell) << keyCellShift |
+           std::uint64_t(std::uint32_t(corner)) << keyCornerShift | std::uint64_t(fromBucketPoint);
 }
 
-// Pairs the edges of one group (edges between the same two points) in the faces' order and
-// joins the ends of each pair: an edge meets the first waiting edge of the other direction on
+std::int32_t faceOfKey(std::uint64_t key) {
+    constexpr std::uint64_t cornerMask = (std::uint64_t{1} << (keyCellShift - keyCornerShift)) - 1;
+    return static_cast<std::int32_t>((key >> keyCornerShift & cornerMask) / 3);
+}
+
+// Whether `partner`, met earlier, is the edge that `edge` pairs with: it runs the other way, on
 // another face.
-void pairGroup(const ExtendedMesh& mesh, const std::vector<std::int32_t>& point,
-               std::vector<std::int32_t>& edges, std::vector<std::int32_t>& waiting,
+bool pairsWith(const SharedEdge& edge, const SharedEdge& partner) {
+    return ((edge.key ^ partner.key) & 1) != 0 && faceOfKey(edge.key) != faceOfKey(partner.key);
+}
+
+// The partner's end meets this edge's start and its start the end.
+void joinPair(const SharedEdge& edge, const SharedEdge& partner, DisjointSets& sets) {
+    if (edge.from != partner.to) sets.join(edge.from, partner.to);
+    if (edge.to != partner.from) sets.join(edge.to, partner.from);
+}
+
+// Pairs the edges of one group, in the faces' order: an edge meets the first waiting edge of the
+// other direction on another face. Two edges pair or not whatever their order.
+void pairGroup(const SharedEdge* edges, std::size_t count, std::vector<std::int32_t>& waiting,
                DisjointSets& sets) {
-    const std::uint32_t* indices = mesh.indices.data();
-    auto from = [&](std::int32_t corner) { return point[indices[corner]]; };
-    auto join = [&](std::int32_t corner, std::int32_t other) {
-        // The partner runs the other way: its end meets this edge's start and its start the end.
-        sets.join(std::int32_t(indices[corner]), std::int32_t(indices[nextCorner(other)]));
-        sets.join(std::int32_t(indices[nextCorner(corner)]), std::int32_t(indices[other]));
-    };
-    if (edges.size() == 2) {
-        // Two edges pair or not whatever their order.
-        if (from(edges[0]) != from(edges[1]) && edges[0] / 3 != edges[1] / 3) join(edges[1], edges[0]);
+    if (count == 2) {
+        if (pairsWith(edges[1], edges[0])) joinPair(edges[1], edges[0], sets);
         return;
     }
-    // Corners of one face are one cell's and in order; the cells' order is the world's.
-    std::sort(edges.begin(), edges.end(), [&mesh](std::int32_t a, std::int32_t b) {
-        const std::uint32_t cellA = mesh.faceCells[a / 3], cellB = mesh.faceCells[b / 3];
-        return cellA != cellB ? cellA < cellB : a < b;
-    });
     waiting.clear();
-    for (std::int32_t corner : edges) {
+    for (std::size_t i = 0; i < count; ++i) {
         auto partner = std::find_if(waiting.begin(), waiting.end(), [&](std::int32_t other) {
-            return from(other) != from(corner) && other / 3 != corner / 3;
+            return pairsWith(edges[i], edges[other]);
         });
         if (partner == waiting.end()) {
-            waiting.push_back(corner);
+            waiting.push_back(static_cast<std::int32_t>(i));
             continue;
         }
-        join(corner, *partner);
+        joinPair(edges[i], edges[*partner], sets);
         waiting.erase(partner);
     }
 }
 
 // Pairs the face edges as the adjacency does and joins the ends of each pair, and joins the two
-// ends of every edge within one point. Only edges at a point of several vertices can join two
-// different vertices, so only their groups are paired;
-// a group's pairing depends on nothing but its own edges in the faces' order, and a group of two
-// on nothing but the two.
+// ends of every edge within one point.
 void joinPairedEdges(const ExtendedMesh& mesh, SmoothNormalScratch& s, DisjointSets& sets) {
     const std::vector<std::int32_t>& point = s.representative;
     const std::size_t vertexCount = point.size();
-    s.atSharedPoint.resize(vertexCount);
-    std::size_t sharedVertices = 0;
-    for (std::size_t v = 0; v < vertexCount; ++v) {
-        const bool shared = s.pointSize[point[v]] > 1;
-        s.atSharedPoint[v] = shared;
-        sharedVertices += shared;
-    }
-    if (sharedVertices == 0) return;
-
-    // Each shared vertex has a few faces; the table grows if the guess falls short.
-    const std::uint32_t* indices = mesh.indices.data();
     const auto faceCount = static_cast<std::int32_t>(mesh.faceCells.size());
-    s.edgeCorner.clear();
+    assert(vertexCount < std::size_t{1} << (64 - keyOtherShift) &&
+           3 * std::size_t(faceCount) < std::size_t{1} << (keyCellShift - keyCornerShift));
+    // Each vertex's point's number among the points of several vertices, or -1.
+    std::vector<std::int32_t>& number = s.sharedPointNumber;
+    number.resize(vertexCount);
+    std::int32_t sharedPoints = 0;
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        number[v] = point[v] == std::int32_t(v) && s.pointSize[v] > 1 ? sharedPoints++ : -1;
+    if (sharedPoints == 0) return;
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        number[v] = number[point[v]];
+
+    const std::uint32_t* indices = mesh.indices.data();
+    s.sharedEdges.clear();
+    s.edgeBuckets.clear();
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const std::uint32_t* face = indices + 3 * f;
-        const bool shared[3] = {s.atSharedPoint[face[0]] != 0, s.atSharedPoint[face[1]] != 0,
-                                s.atSharedPoint[face[2]] != 0};
-        if (!(shared[0] || shared[1] || shared[2])) continue;
+        const std::int32_t numbers[3] = {number[face[0]], number[face[1]], number[face[2]]};
+        if ((numbers[0] & numbers[1] & numbers[2]) < 0) continue; // no vertex at a shared point
         for (int k = 0; k < 3; ++k) {
-            const int next = (k + 1) % 3;
-            if (!(shared[k] || shared[next])) continue;
-            if (point[face[k]] == point[face[next]])
+            const int next = k == 2 ? 0 : k + 1;
+            if ((numbers[k] & numbers[next]) < 0) continue;
+            const std::int32_t from = point[face[k]], to = point[face[next]];
+            if (from == to) {
                 sets.join(std::int32_t(face[k]), std::int32_t(face[next]));
-            else
-                s.edgeCorner.push_back(3 * f + k);
+                continue;
+            }
+            const bool inFromBucket = numbers[k] >= 0 && (numbers[next] < 0 || from < to);
+            s.edgeBuckets.push_back(inFromBucket ? numbers[k] : numbers[next]);
+            s.sharedEdges.push_back({sharedEdgeKey(inFromBucket ? to : from, mesh.faceCells[f],
+                                                   3 * f + k, inFromBucket),
+                                     std::int32_t(face[k]), std::int32_t(face[next])});
         }
     }
-    const auto edgeCount = s.edgeCorner.size();
-    if (edgeCount == 0) return;
 
-    const std::size_t slots = std::bit_ceil(2 * edgeCount + 16);
-    const std::size_t mask = slots - 1;
-    const int shift = 64 - std::countr_zero(slots);
-    s.groupKeys.assign(slots, emptyKey);
-    s.groupHead.resize(slots);
-    s.groupSize.resize(slots);
-    s.edgeNext.resize(edgeCount);
-    s.usedGroups.clear();
-    for (std::size_t e = 0; e < edgeCount; ++e) {
-        const std::int32_t corner = s.edgeCorner[e];
-        const std::int32_t a = point[indices[corner]], b = point[indices[nextCorner(corner)]];
-        const std::uint64_t key =
-            std::uint64_t(std::uint32_t(std::min(a, b))) << 32 | std::uint32_t(std::max(a, b));
-        // The product's top bits, which every bit of the key moves.
-        std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
-        while (s.groupKeys[slot] != key && s.groupKeys[slot] != emptyKey)
-            slot = (slot + 1) & mask;
-        if (s.groupKeys[slot] == emptyKey) {
-            s.groupKeys[slot] = key;
-            s.groupHead[slot] = -1;
-            s.groupSize[slot] = 0;
-            s.usedGroups.push_back(static_cast<std::uint32_t>(slot));
+    // The edges by bucket, then each bucket in key order, its groups one after another.
+    std::vector<std::int32_t>& ends = s.bucketEnds;
+    ends.assign(static_cast<std::size_t>(sharedPoints) + 1, 0);
+    for (std::int32_t bucket : s.edgeBuckets)
+        ++ends[bucket + 1];
+    for (std::int32_t b = 0; b < sharedPoints; ++b)
+        ends[b + 1] += ends[b];
+    s.bucketedEdges.resize(s.sharedEdges.size());
+    for (std::size_t e = 0; e < s.sharedEdges.size(); ++e)
+        s.bucketedEdges[ends[s.edgeBuckets[e]]++] = s.sharedEdges[e];
+    SharedEdge* edges = s.bucketedEdges.data();
+    std::int32_t begin = 0;
+    for (std::int32_t b = 0; b < sharedPoints; ++b) {
+        const std::int32_t end = ends[b];
+        std::sort(edges + begin, edges + end,
+                  [](const SharedEdge& x, const SharedEdge& y) { return x.key < y.key; });
+        for (std::int32_t group = begin; group < end;) {
+            std::int32_t groupEnd = group + 1;
+            while (groupEnd < end &&
+                   edges[groupEnd].key >> keyOtherShift == edges[group].key >> keyOtherShift)
+                ++groupEnd;
+            if (groupEnd - group > 1)
+                pairGroup(edges + group, std::size_t(groupEnd - group), s.waiting, sets);
+            group = groupEnd;
         }
-        s.edgeNext[e] = s.groupHead[slot];
-        s.groupHead[slot] = static_cast<std::int32_t>(e);
-        ++s.groupSize[slot];
-    }
-    for (std::uint32_t slot : s.usedGroups) {
-        if (s.groupSize[slot] < 2) continue;
-        s.groupEdges.clear();
-        for (std::int32_t e = s.groupHead[slot]; e != -1; e = s.edgeNext[e])
-            s.groupEdges.push_back(s.edgeCorner[e]);
-        pairGroup(mesh, point, s.groupEdges, s.waiting, sets);
+        begin = end;
     }
 }
 
@@ -267,9 +279,9 @@ using Double2 = double __attribute__((vector_size(16)));
 // of u in a tree rather than Horner's chain, whose nine steps each wait on the last. `Real` is
 // double or Double2.
 template <typename Real> Real atanOverT(Real u) {
-    constexpr double c[] = {0.9999999817886558,   -0.3333303670929285,  0.1999187202926431,
-                            -0.1419779779540799,  0.10618370642479312,  -0.07456854838521723,
-                            0.04213762374570251,  -0.015731249223588546, 0.0027662835283182277};
+    constexpr double c[] = {0.9999999817886558,  -0.3333303670929285,   0.1999187202926431,
+                            -0.1419779779540799, 0.10618370642479312,   -0.07456854838521723,
+                            0.04213762374570251, -0.015731249223588546, 0.0027662835283182277};
     const Real u2 = u * u, u4 = u2 * u2;
     const Real low = (c[0] + c[1] * u) + (c[2] + c[3] * u) * u2;
     const Real high = (c[4] + c[5] * u) + (c[6] + c[7] * u) * u2;
@@ -357,7 +369,8 @@ void computeSmoothNormals(const ExtendedMesh& mesh, float epsilon, MeshVertex* k
     const auto vertexCount = static_cast<std::int32_t>(mesh.vertexEdges.size());
     assert(mesh.positions.size() == 3 * mesh.vertexEdges.size() &&
            mesh.indices.size() == 3 * mesh.faceCells.size());
-    assert(0 <= keptVertexCount && keptVertexCount <= vertexCount && (keptVertexCount == 0 || kept));
+    assert(0 <= keptVertexCount && keptVertexCount <= vertexCount &&
+           (keptVertexCount == 0 || kept));
     assert(epsilon >= 0.0f && epsilon < 0.5f);
     findPoints(mesh, epsilon, scratch);
 

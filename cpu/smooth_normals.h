@@ -30,20 +30,22 @@
 // Working memory of the computation, kept between calls so that a worker allocates only while
 // its blocks grow. One per thread.
 struct SmoothNormalScratch {
+    // A face edge at a point of several vertices: a sort key and the edge's two vertices.
+    struct SharedEdge {
+        std::uint64_t key;
+        std::int32_t from, to;
+    };
     std::vector<std::int32_t> nearestPointHead; // per lattice point, all -1 between calls
     std::vector<std::uint32_t> usedPoints;
     std::vector<std::int32_t> nextNear;
     std::vector<std::int32_t> cluster;
     std::vector<std::int32_t> representative;
     std::vector<std::int32_t> pointSize;
-    std::vector<std::uint8_t> atSharedPoint;
-    std::vector<std::uint64_t> groupKeys;
-    std::vector<std::int32_t> groupHead;
-    std::vector<std::int32_t> groupSize;
-    std::vector<std::uint32_t> usedGroups;
-    std::vector<std::int32_t> edgeCorner;
-    std::vector<std::int32_t> edgeNext;
-    std::vector<std::int32_t> groupEdges;
+    std::vector<std::int32_t> sharedPointNumber;
+    std::vector<SharedEdge> sharedEdges;
+    std::vector<std::int32_t> edgeBuckets;
+    std::vector<std::int32_t> bucketEnds;
+    std::vector<SharedEdge> bucketedEdges;
     std::vector<std::int32_t> waiting;
     std::vector<std::int32_t> parent;
     std::vector<double> sums;
