@@ -102,7 +102,7 @@ std::uint64_t packCell(std::int32_t x, std::int32_t y, std::int32_t z) {
 // vertex, which names the one before it in the cell. It doubles at half full. A weld whose corners
 // repeat their vertices (most meshes: a terrain vertex has about six corners) makes fewer cells
 // than a quarter of its corners, so its table, sized for that, never grows. A slot that another
-// weld wrote is empty, so the table is never cleared: clearing it took a tenth of a weld.
+// weld wrote is empty, so the table is not cleared for each weld: that took a tenth of a weld.
 class CellTable {
   public:
     CellTable(WeldScratch& scratch, int cornerCount) : scratch_(scratch), weld_(scratch.weld) {
@@ -195,7 +195,7 @@ bool finitePosition(const std::uint32_t* bits) {
 // direct-mapped table from a position's bits to that vertex, where a collision only costs a
 // search. A vertex's corners come close together in a mesh, so an eighth of a slot per corner
 // keeps most hits and the table in the first-level cache. Each slot is tagged with the weld that
-// wrote it, so that the table is never cleared.
+// wrote it, so that the table is not cleared for each weld.
 class ExactPositions {
   public:
     ExactPositions(WeldScratch& scratch, int cornerCount)

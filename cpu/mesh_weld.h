@@ -33,8 +33,9 @@ constexpr double weldDistance = 0.01;
 struct WeldScratch {
     struct ExactSlot {
         std::uint32_t position[3]; // a corner position's bits
-        std::uint32_t
-            taggedVertex; // the weld's number << 16 | the welded vertex corners there join
+        // The number of the weld that wrote the slot << 16 | the welded vertex that corners at
+        // that position join.
+        std::uint32_t taggedVertex;
     };
     struct Cell {
         std::uint64_t key;   // packed cell coordinates
