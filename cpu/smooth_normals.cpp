@@ -113,8 +113,10 @@ struct DisjointSets {
             v = parent[v] = parent[parent[v]];
         return v;
     }
-    // The lower number stays the root, so a set's root is its lowest vertex.
+    // The lower number stays the root, so a set's root is its lowest vertex. Most joins of paired
+    // edges join a vertex to itself, and skip the walks to its root.
     void join(std::int32_t a, std::int32_t b) {
+        if (a == b) return;
         a = root(a), b = root(b);
         if (a != b) parent[std::max(a, b)] = std::min(a, b);
     }
@@ -151,8 +153,8 @@ bool pairsWith(const SharedEdge& edge, const SharedEdge& partner) {
 
 // The partner's end meets this edge's start and its start the end.
 void joinPair(const SharedEdge& edge, const SharedEdge& partner, DisjointSets& sets) {
-    if (edge.from != partner.to) sets.join(edge.from, partner.to);
-    if (edge.to != partner.from) sets.join(edge.to, partner.from);
+    sets.join(edge.from, partner.to);
+    sets.join(edge.to, partner.from);
 }
 
 // Pairs the edges of one group, in the faces' order: an edge meets the first waiting edge of the
@@ -197,7 +199,6 @@ void joinPairedEdges(const ExtendedMesh& mesh, SmoothNormalScratch& s, DisjointS
 
     const std::uint32_t* indices = mesh.indices.data();
     s.sharedEdges.clear();
-    s.edgeBuckets.clear();
     for (std::int32_t f = 0; f < faceCount; ++f) {
         const std::uint32_t* face = indices + 3 * f;
         const std::int32_t numbers[3] = {number[face[0]], number[face[1]], number[face[2]]};
@@ -211,23 +212,26 @@ void joinPairedEdges(const ExtendedMesh& mesh, SmoothNormalScratch& s, DisjointS
                 continue;
             }
             const bool inFromBucket = numbers[k] >= 0 && (numbers[next] < 0 || from < to);
-            s.edgeBuckets.push_back(inFromBucket ? numbers[k] : numbers[next]);
             s.sharedEdges.push_back({sharedEdgeKey(inFromBucket ? to : from, mesh.faceCells[f],
                                                    3 * f + k, inFromBucket),
                                      std::int32_t(face[k]), std::int32_t(face[next])});
         }
     }
 
-    // The edges by bucket, then each bucket in key order, its groups one after another.
+    // The edges by bucket, then each bucket in key order, its groups one after another. An edge's
+    // bucket is the number of the point at the end that the key's lowest bit names.
+    auto bucketOf = [&number](const SharedEdge& edge) {
+        return number[(edge.key & 1) != 0 ? edge.from : edge.to];
+    };
     std::vector<std::int32_t>& ends = s.bucketEnds;
     ends.assign(static_cast<std::size_t>(sharedPoints) + 1, 0);
-    for (std::int32_t bucket : s.edgeBuckets)
-        ++ends[bucket + 1];
+    for (const SharedEdge& edge : s.sharedEdges)
+        ++ends[bucketOf(edge) + 1];
     for (std::int32_t b = 0; b < sharedPoints; ++b)
         ends[b + 1] += ends[b];
     s.bucketedEdges.resize(s.sharedEdges.size());
-    for (std::size_t e = 0; e < s.sharedEdges.size(); ++e)
-        s.bucketedEdges[ends[s.edgeBuckets[e]]++] = s.sharedEdges[e];
+    for (const SharedEdge& edge : s.sharedEdges)
+        s.bucketedEdges[ends[bucketOf(edge)]++] = edge;
     SharedEdge* edges = s.bucketedEdges.data();
     std::int32_t begin = 0;
     for (std::int32_t b = 0; b < sharedPoints; ++b) {

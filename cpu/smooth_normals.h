@@ -43,7 +43,6 @@ struct SmoothNormalScratch {
     std::vector<std::int32_t> pointSize;
     std::vector<std::int32_t> sharedPointNumber;
     std::vector<SharedEdge> sharedEdges;
-    std::vector<std::int32_t> edgeBuckets;
     std::vector<std::int32_t> bucketEnds;
     std::vector<SharedEdge> bucketedEdges;
     std::vector<std::int32_t> waiting;
