@@ -1,5 +1,7 @@
 #include "cpu/smooth_normals.h"
 
+#include "cpu/face_weights.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -255,87 +257,33 @@ void joinPairedEdges(const ExtendedMesh& mesh, SmoothNormalScratch& s, DisjointS
 // Sums
 // ---------------------------------------------------------------------------------------------
 
-struct Vec3 {
-    double x, y, z;
-};
-
-Vec3 at(const double* positions, std::uint32_t vertex) {
-    const double* p = positions + 3 * static_cast<std::size_t>(vertex);
-    return {p[0], p[1], p[2]};
-}
-Vec3 operator-(const Vec3& a, const Vec3& b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-double dot(const Vec3& a, const Vec3& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Vec3 cross(const Vec3& a, const Vec3& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-constexpr double pi = 3.14159265358979323846;
-
-// Two doubles in one register (the compiler's vector extension: SSE2 on x86-64, which every such
-// processor has), so that a face's two corner angles are found at once.
-using Double2 = double __attribute__((vector_size(16)));
-
-// atan(t) / t as a polynomial in u = t^2, for t in [0, 1]: a Chebyshev fit, within 1e-8. Powers
-// of u in a tree rather than Horner's chain, whose nine steps each wait on the last. `Real` is
-// double or Double2.
-template <typename Real> Real atanOverT(Real u) {
-    constexpr double c[] = {0.9999999817886558,  -0.3333303670929285,   0.1999187202926431,
-                            -0.1419779779540799, 0.10618370642479312,   -0.07456854838521723,
-                            0.04213762374570251, -0.015731249223588546, 0.0027662835283182277};
-    const Real u2 = u * u, u4 = u2 * u2;
-    const Real low = (c[0] + c[1] * u) + (c[2] + c[3] * u) * u2;
-    const Real high = (c[4] + c[5] * u) + (c[6] + c[7] * u) * u2;
-    return low + (high + c[8] * u4) * u4;
-}
-
-// atan2(y, x) for y >= 0 with selections rather than branches, which the corners' mix of acute
-// and obtuse angles would mispredict (and which keep the two lanes of a Double2 apart).
-template <typename Real> Real atan2OfNonNegative(Real y, Real x) {
-    const Real zero = Real{} + 0.0, one = zero + 1.0;
-    const Real ax = x < zero ? -x : x;
-    const Real big = ax > y ? ax : y, small = ax > y ? y : ax;
-    // The ratio in [0, 1].
-    const Real t = small / (big > zero ? big : one);
-    const Real angle = t * atanOverT(t * t);
-    const Real folded = y > ax ? (zero + 0.5 * pi) - angle : angle;
-    return x < zero ? (zero + pi) - folded : folded;
+// Weighs the run's faces and adds their weighted normals to the sums of their corners' sets, in
+// the faces' order, leaving out faces of no area. `roots` holds run.count entries, the sets of
+// each face's three corners; `sums` three entries per kept vertex.
+void addRun(FaceRun& run, const std::int32_t (*roots)[3], int keptVertexCount, double* sums) {
+    assert(run.count >= 0 && run.count <= FaceRun::length && (run.count == 0 || roots));
+    weighFaces(run);
+    for (int i = 0; i < run.count; ++i) {
+        const double twiceArea = run.twiceAreas[i];
+        if (!(twiceArea > 0.0) || !std::isfinite(twiceArea)) continue;
+        for (int k = 0; k < 3; ++k) {
+            if (roots[i][k] >= keptVertexCount) continue;
+            const double weight = run.weights[k][i];
+            double* sum = &sums[3 * static_cast<std::size_t>(roots[i][k])];
+            sum[0] += weight * run.normals[0][i];
+            sum[1] += weight * run.normals[1][i];
+            sum[2] += weight * run.normals[2][i];
+        }
+    }
 }
 
 // Adds each face's angle-weighted unit normal to the sums of its corners' sets, where those are
-// kept. `root` holds each vertex's set, `sums` three entries per kept vertex. Faces go in runs:
-// the corner angles of a run are found in one loop whose steps do not wait on each other.
+// kept. `root` holds each vertex's set, `sums` three entries per kept vertex.
 void addFaceSums(const ExtendedMesh& mesh, const std::int32_t* root, int keptVertexCount,
                  std::vector<double>& sums) {
     assert(sums.size() == 3 * static_cast<std::size_t>(keptVertexCount));
-    constexpr int runLength = 64;
-    std::int32_t runRoots[runLength][3];
-    Vec3 runNormals[runLength];
-    double twiceAreas[runLength];
-    Double2 dots[runLength], angles[runLength];
-    int count = 0;
-    auto addRun = [&] {
-        for (int i = 0; i < count; ++i)
-            angles[i] = atan2OfNonNegative(Double2{twiceAreas[i], twiceAreas[i]}, dots[i]);
-        for (int i = 0; i < count; ++i) {
-            // The three angles add up to pi.
-            const double corner[3] = {angles[i][0], angles[i][1],
-                                      std::max(0.0, pi - angles[i][0] - angles[i][1])};
-            const double perArea = 1.0 / twiceAreas[i];
-            for (int k = 0; k < 3; ++k) {
-                if (runRoots[i][k] >= keptVertexCount) continue;
-                const double weight = corner[k] * perArea;
-                double* sum = &sums[3 * static_cast<std::size_t>(runRoots[i][k])];
-                sum[0] += weight * runNormals[i].x;
-                sum[1] += weight * runNormals[i].y;
-                sum[2] += weight * runNormals[i].z;
-            }
-        }
-        count = 0;
-    };
+    FaceRun run{}; // zeros past a short run's last face
+    std::int32_t runRoots[FaceRun::length][3];
     const double* positions = mesh.positions.data();
     const auto vertexCount = static_cast<std::uint32_t>(mesh.vertexEdges.size());
     for (std::size_t f = 0; f < mesh.faceCells.size(); ++f) {
@@ -344,29 +292,23 @@ void addFaceSums(const ExtendedMesh& mesh, const std::int32_t* root, int keptVer
         (void)vertexCount;
         const std::int32_t roots[3] = {root[face[0]], root[face[1]], root[face[2]]};
         if (std::min({roots[0], roots[1], roots[2]}) >= keptVertexCount) continue;
-        const Vec3 p0 = at(positions, face[0]), p1 = at(positions, face[1]),
-                   p2 = at(positions, face[2]);
-        const Vec3 e01 = p1 - p0, e02 = p2 - p0, e12 = p2 - p1;
-        const Vec3 normal = cross(e01, e02);
-        const double twiceArea = std::sqrt(dot(normal, normal));
-        if (!(twiceArea > 0.0) || !std::isfinite(twiceArea)) continue;
-        // Every corner's two edges span the same twice-area, so each angle is one atan2 of it and
-        // the edges' dot product.
-        std::copy(roots, roots + 3, runRoots[count]);
-        runNormals[count] = normal;
-        twiceAreas[count] = twiceArea;
-        dots[count] = Double2{dot(e01, e02), -dot(e01, e12)};
-        if (++count == runLength) addRun();
+        const int i = run.count;
+        for (int k = 0; k < 3; ++k) {
+            const double* corner = positions + 3 * static_cast<std::size_t>(face[k]);
+            run.corners[3 * k][i] = corner[0];
+            run.corners[3 * k + 1][i] = corner[1];
+            run.corners[3 * k + 2][i] = corner[2];
+            runRoots[i][k] = roots[k];
+        }
+        if (++run.count == FaceRun::length) {
+            addRun(run, runRoots, keptVertexCount, sums.data());
+            run.count = 0;
+        }
     }
-    addRun();
+    addRun(run, runRoots, keptVertexCount, sums.data());
 }
 
 } // namespace
-
-double fastAtan2(double y, double x) {
-    assert(y >= 0.0);
-    return atan2OfNonNegative(y, x);
-}
 
 void computeSmoothNormals(const ExtendedMesh& mesh, float epsilon, MeshVertex* kept,
                           int keptVertexCount, SmoothNormalScratch& scratch) {

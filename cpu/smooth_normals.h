@@ -57,7 +57,3 @@ struct SmoothNormalScratch {
 // vertex whose position is not finite is a point of its own. `epsilon` is below half a unit.
 void computeSmoothNormals(const ExtendedMesh& mesh, float epsilon, MeshVertex* kept,
                           int keptVertexCount, SmoothNormalScratch& scratch);
-
-// atan2(y, x) for y >= 0, within 1e-7 (a polynomial fit, no library call, no branch): the corner
-// angles of the weighting without an arccosine each.
-double fastAtan2(double y, double x);

@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "cpu/block_meshes.h"
 #include "cpu/cpu_marching_cubes.h"
+#include "cpu/face_weights.h"
 #include "engine/engine_handles.h"
 #include "gpu/block_generation.h"
 #include "platform/engine/engine_host.h"
@@ -159,6 +160,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     makeGroundBlocks();
+    std::printf("face weights: %s backend\n", faceWeightsBackend());
     MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const auto& medians = reporter.medians;

@@ -5,6 +5,7 @@
 
 #include "cpu/block_meshes.h"
 #include "cpu/cpu_marching_cubes.h"
+#include "cpu/face_weights.h"
 #include "cpu/tests/density_fields.h"
 #include "cpu/tests/staging_device.h"
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <random>
 #include <utility>
 #include <cmath>
 #include <map>
@@ -184,6 +186,57 @@ TEST_F(SmoothNormals, FastArctangentIsWithinAMillionthOfTheLibrarys) {
         }
     }
     EXPECT_LT(worst, 1e-6);
+}
+
+// Random faces, some of them slivers, collinear or collapsed to a point, weighed by both backends:
+// the same bits, and each corner's angle as the library's arccosine gives it.
+TEST(FaceWeights, BackendsAgreeBitForBitAndWithTheLibrarysAngles) {
+    std::mt19937 random(12);
+    std::uniform_real_distribution<double> coordinate(-2.0, 2.0);
+    FaceRun portable{};
+    portable.count = FaceRun::length - 3; // a run that does not fill its last vector
+    for (int i = 0; i < portable.count; ++i)
+        for (int a = 0; a < 9; ++a)
+            portable.corners[a][i] = coordinate(random);
+    for (int a = 0; a < 3; ++a) {
+        portable.corners[3 + a][0] = portable.corners[a][0];          // two corners at one point
+        portable.corners[6 + a][1] = 2.0 * portable.corners[3 + a][1] // collinear
+                                     - portable.corners[a][1];
+        portable.corners[6 + a][2] = portable.corners[3 + a][2] + 1e-9; // a sliver
+    }
+    FaceRun avx2 = portable;
+    weighFacesPortable(portable);
+
+    for (int i = 0; i < portable.count; ++i) {
+        double corner[3][3];
+        for (int k = 0; k < 3; ++k)
+            for (int a = 0; a < 3; ++a)
+                corner[k][a] = portable.corners[3 * k + a][i];
+        if (!(portable.twiceAreas[i] > 1e-6)) continue;
+        for (int k = 0; k < 3; ++k) {
+            const double* p = corner[k];
+            const double* q = corner[(k + 1) % 3];
+            const double* r = corner[(k + 2) % 3];
+            double pq = 0, pr = 0, dotted = 0;
+            for (int a = 0; a < 3; ++a) {
+                pq += (q[a] - p[a]) * (q[a] - p[a]);
+                pr += (r[a] - p[a]) * (r[a] - p[a]);
+                dotted += (q[a] - p[a]) * (r[a] - p[a]);
+            }
+            const double angle = std::acos(std::clamp(dotted / std::sqrt(pq * pr), -1.0, 1.0));
+            EXPECT_NEAR(portable.weights[k][i] * portable.twiceAreas[i], angle, 1e-6)
+                << "face " << i << " corner " << k;
+        }
+    }
+
+    if (!avx2Available()) GTEST_SKIP() << "no AVX2 here: only the portable backend was checked";
+    weighFacesAvx2(avx2);
+    const auto bytes = static_cast<std::size_t>(portable.count) * sizeof(double);
+    for (int a = 0; a < 3; ++a) {
+        EXPECT_EQ(std::memcmp(portable.normals[a], avx2.normals[a], bytes), 0) << "normal " << a;
+        EXPECT_EQ(std::memcmp(portable.weights[a], avx2.weights[a], bytes), 0) << "weight " << a;
+    }
+    EXPECT_EQ(std::memcmp(portable.twiceAreas, avx2.twiceAreas, bytes), 0);
 }
 
 } // namespace
