@@ -5,10 +5,11 @@
 #include "cpu/face_weights.h"
 
 #include <cstring>
+#include <numbers>
 
 namespace face_weights {
 
-constexpr double pi = 3.14159265358979323846;
+constexpr double pi = std::numbers::pi;
 
 // atan(t) / t as a polynomial in u = t^2, for t in [0, 1]: a Chebyshev fit, within 1e-8. Powers
 // of u in a tree rather than Horner's chain, whose nine steps each wait on the last. `Real` is
