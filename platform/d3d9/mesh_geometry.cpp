@@ -181,6 +181,25 @@ struct DisjointSets {
     }
 };
 
+// The edge of face g that the adjacency pairs with edge k of face f, or 3 if g names no edge
+// back. Where g names f on several edges (two faces folded onto each other share all three), it
+// is the one whose ends lie nearest to edge k's, reversed: the first one would join the ends of
+// two different edges.
+std::uint32_t edgeBack(const TriangleMesh& mesh, const DWORD* adjacency, std::uint32_t f,
+                       std::uint32_t k, std::uint32_t g) {
+    const D3DXVECTOR3 start = mesh.position(mesh.corner(f, k));
+    const D3DXVECTOR3 end = mesh.position(mesh.corner(f, (k + 1) % 3));
+    std::uint32_t back = 3;
+    double nearest = 0.0;
+    for (std::uint32_t m = 0; m < 3; ++m) {
+        if (adjacency[3 * g + m] != f) continue;
+        const double apart = distanceSquared(mesh.position(mesh.corner(g, m)), end) +
+                             distanceSquared(mesh.position(mesh.corner(g, (m + 1) % 3)), start);
+        if (back == 3 || apart < nearest) back = m, nearest = apart;
+    }
+    return back;
+}
+
 } // namespace
 
 bool adjacencyRepresentatives(const TriangleMesh& mesh, const DWORD* adjacency,
@@ -191,13 +210,11 @@ bool adjacencyRepresentatives(const TriangleMesh& mesh, const DWORD* adjacency,
             const DWORD g = adjacency[3 * f + k];
             if (g == noAdjacentFace) continue;
             if (g >= mesh.faceCount) return false;
+            const std::uint32_t m = edgeBack(mesh, adjacency, f, k, g);
+            if (m == 3) continue;
             // The neighbour's edge back to f runs the other way: its start meets our end.
-            for (std::uint32_t m = 0; m < 3; ++m) {
-                if (adjacency[3 * g + m] != f) continue;
-                sets.join(mesh.corner(f, k), mesh.corner(g, (m + 1) % 3));
-                sets.join(mesh.corner(f, (k + 1) % 3), mesh.corner(g, m));
-                break;
-            }
+            sets.join(mesh.corner(f, k), mesh.corner(g, (m + 1) % 3));
+            sets.join(mesh.corner(f, (k + 1) % 3), mesh.corner(g, m));
         }
     representatives.resize(mesh.vertexCount);
     for (std::uint32_t v = 0; v < mesh.vertexCount; ++v)

@@ -2,6 +2,7 @@
 // normals of D3DXComputeTangentFrameEx, checked against geometry computed here.
 #include "platform/d3d9/d3dx9.h"
 #include "platform/d3d9/gl_device.h"
+#include "platform/d3d9/mesh_geometry.h"
 #include "platform/d3d9/tests/gl_test_support.h"
 #include "platform/d3d9/tests/refusal_of.h"
 
@@ -281,6 +282,23 @@ double degreesBetween(const Vertex& v) {
     const double p = std::sqrt(double(v.px) * v.px + double(v.py) * v.py + double(v.pz) * v.pz);
     const double c = (double(v.nx) * v.px + double(v.ny) * v.py + double(v.nz) * v.pz) / (n * p);
     return std::acos(std::clamp(c, -1.0, 1.0)) * 180 / std::numbers::pi;
+}
+
+TEST(MeshGeometry, FoldedFacesJoinEachCornerWithItsOwnCopyOnly) {
+    // Face 1 is face 0 turned over, on copies of its vertices: each of its three edges runs one
+    // of face 0's back, so the two faces name each other three times, and each corner must join
+    // the copy at its own position, not the ends of another shared edge.
+    const Vertex vertices[] = {at(0, 0, 0), at(1, 0, 0), at(0, 1, 0),
+                               at(1, 0, 0), at(0, 0, 0), at(0, 1, 0)};
+    const std::uint16_t indices[] = {0, 1, 2, 3, 4, 5};
+    const d3dx::TriangleMesh mesh{
+        reinterpret_cast<const std::uint8_t*>(vertices), 6, sizeof(Vertex), 0, indices, 2};
+    DWORD adjacent[6];
+    d3dx::faceAdjacency(mesh, d3dx::pointRepresentatives(mesh, 0.0f), adjacent);
+    EXPECT_EQ(std::vector<DWORD>(adjacent, adjacent + 6), (std::vector<DWORD>{1, 1, 1, 0, 0, 0}));
+    std::vector<std::uint32_t> joined;
+    ASSERT_TRUE(d3dx::adjacencyRepresentatives(mesh, adjacent, joined));
+    EXPECT_EQ(joined, (std::vector<std::uint32_t>{0, 1, 2, 1, 0, 2}));
 }
 
 TEST_F(D3DXMeshTest, SphereNormalsFollowTheSurfaceAcrossSeamsAndPoles) {
