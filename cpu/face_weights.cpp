@@ -32,7 +32,6 @@ Backend chosenBackend() {
 } // namespace
 
 void weighFacesPortable(FaceRun& run) {
-    assert(run.count >= 0 && run.count <= FaceRun::length);
     face_weights::weighFacesWith<Double2>(run, squareRoot);
 }
 

@@ -4,6 +4,7 @@
 
 #include "cpu/face_weights.h"
 
+#include <cassert>
 #include <cstring>
 #include <numbers>
 
@@ -43,6 +44,7 @@ template <typename Real> Real atan2OfNonNegative(Real y, Real x) {
 template <typename Real, typename SquareRoot> void weighFacesWith(FaceRun& run, SquareRoot root) {
     constexpr int width = sizeof(Real) / sizeof(double);
     static_assert(FaceRun::length % width == 0);
+    assert(run.count >= 0 && run.count <= FaceRun::length);
     auto load = [](const double* at) {
         Real v;
         std::memcpy(&v, at, sizeof v);
